@@ -1,0 +1,43 @@
+/*
+ * Entry points of the LPA engine that its host program calls directly,
+ * besides the lpa API: the engine log trampolines and their levels.
+ * Compiles as C and as C++.
+ */
+#ifndef LPA_HOST_H
+#define LPA_HOST_H
+
+#include "lpa.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Engine log levels. A line is written when its level is greater than or
+ * equal to the current level; SYS is reserved for the log's own notices. */
+#define LPA_LOG_LEVEL_VER 1
+#define LPA_LOG_LEVEL_DEB 2
+#define LPA_LOG_LEVEL_INF 3
+#define LPA_LOG_LEVEL_WAR 4
+#define LPA_LOG_LEVEL_ERR 5
+#define LPA_LOG_LEVEL_SYS 6
+
+#if defined(__GNUC__)
+#define LPA_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define LPA_PRINTF_FORMAT(fmt, args)
+#endif
+
+/* Writes one line to the engine log (no-op until the engine's log is installed). */
+LPA_API void lpaCoreLog(int32_t level, const char *format, ...) LPA_PRINTF_FORMAT(2, 3);
+
+/* Flushes the engine log. */
+LPA_API void lpaCoreLogFlush(void);
+
+/* Sets the engine log level as given, without a check or a log line. */
+LPA_API void lpaCoreLogSetLevel(int32_t level);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LPA_HOST_H */
