@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config_defaults.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 
@@ -17,6 +18,7 @@ void RestoreEngineDefaults()
     for (uint8_t knob = 1; knob <= 6; ++knob) {
         lpaCoreMemorySetParamGenerateErr(knob, 0);
     }
+    RestoreConfigDefaults();
 }
 
 void EngineFixture::SetUp()
