@@ -13,23 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "fresh_process.h"
 #include "test_util.h"
 
 namespace hbr_test {
-
-namespace {
-
-std::vector<char *> Pointers(std::vector<std::string> &texts)
-{
-    std::vector<char *> pointers;
-    for (auto &text : texts) {
-        pointers.push_back(&text[0]);
-    }
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-}  // namespace
 
 bool HttpsTestServer::EnsurePki()
 {
@@ -74,7 +61,7 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
         args.push_back("--ciphers");
         args.push_back(options.ciphers);
     }
-    std::vector<char *> argv = Pointers(args);
+    std::vector<char *> argv = NullTerminatedPointers(args);
 
     int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int pipeFds[2];
