@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 cmake -S . -B build -DHBR_BUILD_TESTS=ON -DHBR_BUILD_BENCH=ON
-cmake --build build -j"$(nproc)" --target lpa_core_example
+cmake --build build -j"$(nproc)"
 
 out=out/demo
 mkdir -p "$out"
