@@ -18,7 +18,7 @@ static const uint8_t subjectAltNameId[] = {0x55, 0x1D, 0x11};
 static void releaseTlv(BerTLV *tlv)
 {
     if (tlv != nullptr) {
-        releaseTlv(tlv);
+        berTLV_freeBerTLV(tlv);
     }
 }
 
