@@ -10,3 +10,7 @@ hbr_add_gtest(engine_errors_test
 hbr_add_gtest(engine_bertlv_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/bertlv_test.cpp
   LIBS hbr_log_recorder lpa_internal)
+
+hbr_add_gtest(engine_encoding_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/encoding_test.cpp
+  LIBS hbr_log_recorder hbr_engine_test_support lpa_internal OpenSSL::Crypto)
