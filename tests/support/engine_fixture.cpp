@@ -5,6 +5,8 @@
 #include "config_defaults.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
+#include "lpa_api_frame.h"
+#include "lpa_error_internal.h"
 
 namespace hbr_test {
 
@@ -19,6 +21,10 @@ void RestoreEngineDefaults()
         lpaCoreMemorySetParamGenerateErr(knob, 0);
     }
     RestoreConfigDefaults();
+    // Last error, running export name and application callback.
+    lpaResetErrorCode();
+    lpaCurrentApiName[0] = '\0';
+    _lpaManagerSetAppEventExecutionErrorCallback(nullptr, nullptr);
 }
 
 void EngineFixture::SetUp()

@@ -7,12 +7,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "lpa_core_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_internal.h"
+#include "lpa_hex.h"
 #include "lpa_host.h"
 #include "lpa_httpmedia.h"
+#include "lpa_string.h"
 
 #define T_BOOL LPA_PARAMETER_TYPE_BOOL
 #define T_LONG LPA_PARAMETER_TYPE_LONG

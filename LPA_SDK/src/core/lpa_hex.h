@@ -1,11 +1,9 @@
 /*
- * Text helpers shared by the engine modules: hexadecimal text to bytes and
- * the case-insensitive equality of two texts.
- *
- * Not thread-safe: the engine is driven from one thread at a time.
+ * Hexadecimal text to bytes, shared by the engine modules (configuration,
+ * APDU replies, transaction ids).
  */
-#ifndef LPA_CORE_HEX_H
-#define LPA_CORE_HEX_H
+#ifndef LPA_HEX_H
+#define LPA_HEX_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -24,13 +22,8 @@ extern "C" {
  * failing pair may have been written. */
 bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
 
-/* True when both texts have the same length and the same characters after
- * conversion to upper case (C locale). A NULL text writes an ERR line and
- * answers false. */
-bool compareEqualStringIgnoringCase(const char *a, const char *b);
-
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* LPA_CORE_HEX_H */
+#endif /* LPA_HEX_H */

@@ -1,7 +1,4 @@
-#include "lpa_core_hex.h"
-
-#include <ctype.h>
-#include <string.h>
+#include "lpa_hex.h"
 
 #include "lpa_core_log.h"
 
@@ -47,23 +44,5 @@ bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *o
         out[i] = (uint8_t)((high << 4) | low);
     }
     *outLength = count;
-    return true;
-}
-
-bool compareEqualStringIgnoringCase(const char *a, const char *b)
-{
-    if (a == NULL || b == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "compareEqualStringIgnoringCase: Invalid Parameters.");
-        return false;
-    }
-    size_t length = strlen(a);
-    if (length != strlen(b)) {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        if (toupper((unsigned char)a[i]) != toupper((unsigned char)b[i])) {
-            return false;
-        }
-    }
     return true;
 }
