@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -98,6 +100,8 @@ bool RunInFreshProcess(const EnvironmentList &extraEnvironment)
     }
     if (pid == 0) {
         // Only async-signal-safe calls between fork and exec.
+        // Never outlive this test process, even when it crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(pipeFds[1], STDOUT_FILENO);
         dup2(pipeFds[1], STDERR_FILENO);
         close(pipeFds[0]);

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "fresh_process.h"
@@ -81,6 +82,8 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
         return false;
     }
     if (pid == 0) {
+        // Never outlive this test process, even when it crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(pipeFds[1], STDOUT_FILENO);
         dup2(logFd, STDERR_FILENO);
         close(pipeFds[0]);
