@@ -27,7 +27,9 @@ protected:
     {
         hbrFaultClearAll();
         CLog::SetInstanceForTest(nullptr);
-        log_->Release();
+        // Every GetInstance took a reference; drop them all.
+        while (log_->Release() > 0) {
+        }
         logDir_.reset();
         RegistryRootTest::TearDown();
     }
