@@ -4,103 +4,102 @@
 
 #include "clog.h"
 
+namespace {
+
+// One reader's open and query: the data goes straight into `target`.
+struct ValueRead {
+    bool opened = false;
+    LSTATUS rc = ERROR_SUCCESS;
+    DWORD type = 0;
+    DWORD size = 0;
+};
+
+enum class OpenWording { MainKey, Plain };
+
+ValueRead ReadValue(const char *path, OpenWording wording, const char *name, void *target, DWORD size)
+{
+    ValueRead r;
+    HKEY key = nullptr;
+    r.rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key);
+    if (r.rc != ERROR_SUCCESS) {
+        if (wording == OpenWording::MainKey) {
+            HBR_LOG_INFO("RegOpenKeyEx REG_MAIN_KEY fail %d", static_cast<int>(r.rc));
+        } else {
+            HBR_LOG_INFO("RegOpenKeyEx fail %d", static_cast<int>(r.rc));
+        }
+        return r;
+    }
+    r.opened = true;
+    r.size = size;
+    r.rc = RegQueryValueExA(key, name, nullptr, &r.type, static_cast<LPBYTE>(target), &r.size);
+    HBR_LOG_INFO("RegQueryValueEx %d", static_cast<int>(r.rc));
+    RegCloseKey(key);
+    return r;
+}
+
+} // namespace
+
 BOOL CStateWork::TestRetryFromReg()
 {
-    HKEY key = nullptr;
-    LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_RETRY_TEST_SUBKEY, 0, KEY_ALL_ACCESS, &key);
-    if (rc != ERROR_SUCCESS) {
-        HBR_LOG_INFO("RegOpenKeyEx REG_MAIN_KEY fail %d", static_cast<int>(rc));
-        m_testRetryErrorCode = 0;
-        return FALSE;
-    }
-    DWORD type = 0;
-    DWORD size = sizeof m_testRetryErrorCode;
-    rc = RegQueryValueExA(key, REG_TEST_RETRY_ERROR_CODE, nullptr, &type,
-                          reinterpret_cast<LPBYTE>(&m_testRetryErrorCode), &size);
-    HBR_LOG_INFO("RegQueryValueEx %d", static_cast<int>(rc));
-    if (rc == ERROR_SUCCESS && type == REG_DWORD) {
+    ValueRead r = ReadValue(REG_RETRY_TEST_SUBKEY, OpenWording::MainKey, REG_TEST_RETRY_ERROR_CODE,
+                            &m_testRetryErrorCode, sizeof m_testRetryErrorCode);
+    if (r.opened && r.rc == ERROR_SUCCESS && r.type == REG_DWORD) {
         HBR_LOG_INFO("RegQueryValueEx REG_TEST_RETRY_ERROR_CODE(%d-%d)\n", static_cast<int>(m_testRetryErrorCode),
-                     static_cast<int>(size));
+                     static_cast<int>(r.size));
     } else {
         m_testRetryErrorCode = 0;
     }
-    RegCloseKey(key);
-    return TRUE;
+    return r.opened ? TRUE : FALSE;
 }
 
 BOOL CStateWork::QueryATOverChannelType()
 {
-    HKEY key = nullptr;
-    LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_MAIN_KEY, 0, KEY_ALL_ACCESS, &key);
-    if (rc != ERROR_SUCCESS) {
-        HBR_LOG_INFO("RegOpenKeyEx REG_MAIN_KEY fail %d", static_cast<int>(rc));
+    ValueRead r = ReadValue(REG_MAIN_KEY, OpenWording::MainKey, REG_AT_OVER_CHANNEL_TYPE, &m_atOverChannelType,
+                            sizeof m_atOverChannelType);
+    if (!r.opened) {
         return FALSE;
     }
-    DWORD type = 0;
-    DWORD size = sizeof m_atOverChannelType;
-    rc = RegQueryValueExA(key, REG_AT_OVER_CHANNEL_TYPE, nullptr, &type,
-                          reinterpret_cast<LPBYTE>(&m_atOverChannelType), &size);
-    HBR_LOG_INFO("RegQueryValueEx %d", static_cast<int>(rc));
-    BOOL accepted = FALSE;
-    if (rc == ERROR_SUCCESS && type == REG_DWORD) {
+    if (r.rc == ERROR_SUCCESS && r.type == REG_DWORD) {
         HBR_LOG_INFO("RegQueryValueEx REG_AT_OVER_CHANNEL_TYPE(%d-%d)\n", static_cast<int>(m_atOverChannelType),
-                     static_cast<int>(size));
+                     static_cast<int>(r.size));
         // 2 and above are refused (InitWork then resets the field).
-        accepted = m_atOverChannelType <= AT_OVER_COM_CHANNEL;
-    } else {
-        HBR_LOG_INFO("query REG_AT_OVER_CHANNEL_TYPE fail(%d)\n", static_cast<int>(rc));
+        return m_atOverChannelType <= AT_OVER_COM_CHANNEL ? TRUE : FALSE;
     }
-    RegCloseKey(key);
-    return accepted;
+    HBR_LOG_INFO("query REG_AT_OVER_CHANNEL_TYPE fail(%d)\n", static_cast<int>(r.rc));
+    return FALSE;
 }
 
 BOOL CStateWork::QueryATChannelHardId()
 {
-    HKEY key = nullptr;
-    LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_MAIN_KEY, 0, KEY_ALL_ACCESS, &key);
-    if (rc != ERROR_SUCCESS) {
-        HBR_LOG_INFO("RegOpenKeyEx fail %d", static_cast<int>(rc));
+    // 256 bytes at most: the field's last byte stays zero.
+    ValueRead r = ReadValue(REG_MAIN_KEY, OpenWording::Plain, REG_AT_COM_HARDWARE_ID, m_atComHardwareId,
+                            sizeof m_atComHardwareId - 1);
+    if (!r.opened) {
         return FALSE;
     }
-    DWORD type = 0;
-    DWORD size = sizeof m_atComHardwareId - 1; // 256: the last byte stays zero
-    rc = RegQueryValueExA(key, REG_AT_COM_HARDWARE_ID, nullptr, &type, reinterpret_cast<LPBYTE>(m_atComHardwareId),
-                          &size);
-    HBR_LOG_INFO("RegQueryValueEx %d", static_cast<int>(rc));
-    BOOL accepted = FALSE;
-    if (rc == ERROR_SUCCESS && type == REG_SZ) {
-        HBR_LOG_INFO("RegQueryValueEx REG_AT_COM_HARDWARE_ID(%s-%d)\n", m_atComHardwareId, static_cast<int>(size));
-        accepted = TRUE;
-    } else {
-        HBR_LOG_INFO("query REG_AT_COM_HARDWARE_ID fail(%d)\n", static_cast<int>(rc));
+    if (r.rc == ERROR_SUCCESS && r.type == REG_SZ) {
+        HBR_LOG_INFO("RegQueryValueEx REG_AT_COM_HARDWARE_ID(%s-%d)\n", m_atComHardwareId, static_cast<int>(r.size));
+        return TRUE;
     }
-    RegCloseKey(key);
-    return accepted;
+    HBR_LOG_INFO("query REG_AT_COM_HARDWARE_ID fail(%d)\n", static_cast<int>(r.rc));
+    return FALSE;
 }
 
 BOOL CStateWork::QueryBootstrapServerUrl()
 {
-    HKEY key = nullptr;
-    LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, REG_MAIN_KEY, 0, KEY_ALL_ACCESS, &key);
-    if (rc != ERROR_SUCCESS) {
-        HBR_LOG_INFO("RegOpenKeyEx fail %d", static_cast<int>(rc));
+    // 1024 bytes at most: the field's last byte stays zero.
+    ValueRead r = ReadValue(REG_MAIN_KEY, OpenWording::Plain, REG_BOOTSTRAP_SERVER_URL, m_bootstrapServerUrl,
+                            sizeof m_bootstrapServerUrl - 1);
+    if (!r.opened) {
         return FALSE;
     }
-    DWORD type = 0;
-    DWORD size = sizeof m_bootstrapServerUrl - 1; // 1024: the last byte stays zero
-    rc = RegQueryValueExA(key, REG_BOOTSTRAP_SERVER_URL, nullptr, &type,
-                          reinterpret_cast<LPBYTE>(m_bootstrapServerUrl), &size);
-    HBR_LOG_INFO("RegQueryValueEx %d", static_cast<int>(rc));
-    BOOL accepted = FALSE;
-    if (rc == ERROR_SUCCESS && type == REG_SZ) {
+    if (r.rc == ERROR_SUCCESS && r.type == REG_SZ) {
         HBR_LOG_INFO("RegQueryValueEx REG_BOOTSTRAP_SERVER_URL(%s-%d)\n", m_bootstrapServerUrl,
-                     static_cast<int>(size));
-        accepted = TRUE;
-    } else {
-        HBR_LOG_INFO("query REG_BOOTSTRAP_SERVER_URL fail(%d)\n", static_cast<int>(rc));
+                     static_cast<int>(r.size));
+        return TRUE;
     }
-    RegCloseKey(key);
-    return accepted;
+    HBR_LOG_INFO("query REG_BOOTSTRAP_SERVER_URL fail(%d)\n", static_cast<int>(r.rc));
+    return FALSE;
 }
 
 BOOL CStateWork::ArmRegChangeNotify()

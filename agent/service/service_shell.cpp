@@ -35,11 +35,6 @@ void ReportServiceStatus(DWORD state, DWORD waitHint)
     ReportLocked(state, waitHint);
 }
 
-void ReportCurrentServiceStatus(DWORD waitHint)
-{
-    std::lock_guard<std::mutex> guard(g_statusLock);
-    ReportLocked(g_serviceStatus.dwCurrentState, waitHint);
-}
 
 void WINAPI ServiceMain(DWORD, LPSTR *)
 {
@@ -63,10 +58,14 @@ void WINAPI SvcCtrlHandler(DWORD control)
     if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) {
         return;
     }
-    ReportServiceStatus(SERVICE_STOP_PENDING, 0);
+    // Both reports and the stop request under the status lock: the stop
+    // sequence's STOPPED report can only follow the second report, which
+    // therefore always repeats STOP_PENDING.
+    std::lock_guard<std::mutex> guard(g_statusLock);
+    ReportLocked(SERVICE_STOP_PENDING, 0);
     HBR_LOG_INFO("[Infomation][SvcCtrlHandler] Receive Stop Cmd");
     SetEvent(g_hServiceStopEvent);
-    ReportCurrentServiceStatus(0);
+    ReportLocked(g_serviceStatus.dwCurrentState, 0);
 }
 
 void CServiceStart::StartWork()

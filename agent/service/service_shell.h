@@ -14,8 +14,6 @@ void WINAPI SvcCtrlHandler(DWORD control);
 // else 5; check point 0 for running and stopped, else the counter (from 1),
 // then incremented. Serialised, since two threads report.
 void ReportServiceStatus(DWORD state, DWORD waitHint);
-// Reports the state held now once more.
-void ReportCurrentServiceStatus(DWORD waitHint);
 
 class CServiceStart {
 public:

@@ -818,11 +818,11 @@ extern "C" LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
     if (!fAsynchronous || dwNotifyFilter == 0) {
         return ERROR_INVALID_PARAMETER;
     }
-    auto key = LookupAs<Key>(reinterpret_cast<HANDLE>(hKey), ObjectType::Key);
-    if (!key) {
-        return ERROR_INVALID_HANDLE;
+    if (hKey == HKEY_LOCAL_MACHINE) {
+        return ERROR_INVALID_HANDLE; // only opened keys can be watched
     }
-    LSTATUS rc = CheckAlive(*key);
+    Base base;
+    LSTATUS rc = ResolveBase(hKey, &base);
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
@@ -830,7 +830,7 @@ extern "C" LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
     if (!ev) {
         return ERROR_INVALID_HANDLE;
     }
-    ArmWatch(key, bWatchSubtree != FALSE, dwNotifyFilter, ev);
+    ArmWatch(base.key, bWatchSubtree != FALSE, dwNotifyFilter, ev);
     return ERROR_SUCCESS;
 }
 

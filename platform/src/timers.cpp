@@ -79,6 +79,22 @@ bool OnQueueThread(const TimerQueue &q)
     return std::this_thread::get_id() == q.workerId;
 }
 
+// The queue of a delete call: only blocking deletes are supported, and
+// never from the queue's own thread, where waiting would never end.
+std::shared_ptr<TimerQueue> QueueForDelete(HANDLE queue, HANDLE completionEvent)
+{
+    if (completionEvent != INVALID_HANDLE_VALUE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto q = LookupAs<TimerQueue>(queue, ObjectType::TimerQueue);
+    if (q && OnQueueThread(*q)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return q;
+}
+
 } // namespace
 
 extern "C" HANDLE WINAPI CreateTimerQueue(void)
@@ -140,22 +156,13 @@ extern "C" BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQue
 
 extern "C" BOOL WINAPI DeleteTimerQueueTimer(HANDLE TimerQueueHandle, HANDLE TimerHandle, HANDLE CompletionEvent)
 {
-    if (CompletionEvent != INVALID_HANDLE_VALUE) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    auto q = LookupAs<TimerQueue>(TimerQueueHandle, ObjectType::TimerQueue);
+    auto q = QueueForDelete(TimerQueueHandle, CompletionEvent);
     if (!q) {
         return FALSE;
     }
     auto t = LookupAs<Timer>(TimerHandle, ObjectType::Timer);
     if (!t || t->queue != q.get()) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (OnQueueThread(*q)) {
-        // Waiting for our own callback would never end.
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (!RemoveHandle(TimerHandle, ObjectType::Timer)) {
@@ -171,16 +178,8 @@ extern "C" BOOL WINAPI DeleteTimerQueueTimer(HANDLE TimerQueueHandle, HANDLE Tim
 
 extern "C" BOOL WINAPI DeleteTimerQueueEx(HANDLE TimerQueueHandle, HANDLE CompletionEvent)
 {
-    if (CompletionEvent != INVALID_HANDLE_VALUE) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    auto q = LookupAs<TimerQueue>(TimerQueueHandle, ObjectType::TimerQueue);
+    auto q = QueueForDelete(TimerQueueHandle, CompletionEvent);
     if (!q) {
-        return FALSE;
-    }
-    if (OnQueueThread(*q)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (!RemoveHandle(TimerQueueHandle, ObjectType::TimerQueue)) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -73,7 +74,10 @@ TEST(TimerQueue, OneShotFiresOnce)
     EXPECT_TRUE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
 }
 
-TEST(TimerQueue, DeleteTimerWaitsForTheRunningCallback)
+// Starts a timer whose callback runs 300 ms, waits for its first run, calls
+// `del` and checks that it returned only after the callback and that no
+// callback starts afterwards.
+void ExpectDeleteWaitsForCallback(const std::function<void(HANDLE queue, HANDLE timer)> &del)
 {
     TickCounter c;
     c.callbackMs = 300;
@@ -81,36 +85,35 @@ TEST(TimerQueue, DeleteTimerWaitsForTheRunningCallback)
     HANDLE t = nullptr;
     ASSERT_TRUE(CreateTimerQueueTimer(&t, q, Tick, &c, 0, 50, WT_EXECUTEDEFAULT));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(c.firstTick, 30000));
-    ASSERT_TRUE(DeleteTimerQueueTimer(q, t, INVALID_HANDLE_VALUE));
+    del(q, t);
     EXPECT_TRUE(c.finished.load());
     EXPECT_FALSE(c.inCallback.load());
     int ticks = c.ticks.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(ticks, c.ticks.load());
-    SetLastError(0);
-    EXPECT_FALSE(DeleteTimerQueueTimer(q, t, INVALID_HANDLE_VALUE)); // already gone
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    EXPECT_TRUE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
+}
+
+TEST(TimerQueue, DeleteTimerWaitsForTheRunningCallback)
+{
+    ExpectDeleteWaitsForCallback([](HANDLE q, HANDLE t) {
+        ASSERT_TRUE(DeleteTimerQueueTimer(q, t, INVALID_HANDLE_VALUE));
+        SetLastError(0);
+        EXPECT_FALSE(DeleteTimerQueueTimer(q, t, INVALID_HANDLE_VALUE)); // already gone
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+        EXPECT_TRUE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
+    });
 }
 
 TEST(TimerQueue, DeleteQueueWaitsForTheRunningCallback)
 {
-    TickCounter c;
-    c.callbackMs = 300;
-    HANDLE q = CreateTimerQueue();
-    HANDLE t = nullptr;
-    ASSERT_TRUE(CreateTimerQueueTimer(&t, q, Tick, &c, 0, 50, WT_EXECUTEDEFAULT));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(c.firstTick, 30000));
-    ASSERT_TRUE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
-    EXPECT_TRUE(c.finished.load());
-    int ticks = c.ticks.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(ticks, c.ticks.load());
-    SetLastError(0);
-    EXPECT_FALSE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
-    HANDLE t2 = nullptr;
-    EXPECT_FALSE(CreateTimerQueueTimer(&t2, q, Tick, &c, 0, 50, WT_EXECUTEDEFAULT));
+    ExpectDeleteWaitsForCallback([](HANDLE q, HANDLE) {
+        ASSERT_TRUE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
+        SetLastError(0);
+        EXPECT_FALSE(DeleteTimerQueueEx(q, INVALID_HANDLE_VALUE));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), GetLastError());
+        HANDLE t2 = nullptr;
+        EXPECT_FALSE(CreateTimerQueueTimer(&t2, q, Tick, nullptr, 0, 50, WT_EXECUTEDEFAULT));
+    });
 }
 
 TEST(TimerQueue, DeleteFromOwnCallbackFailsInsteadOfDeadlocking)
