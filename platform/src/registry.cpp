@@ -685,7 +685,8 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
     ValuesFile vf;
     rc = ReadValues(base.dir, &vf);
     if (rc != ERROR_SUCCESS) {
-        return rc == ERROR_FILE_NOT_FOUND ? ERROR_KEY_DELETED : rc;
+        // The folder of an open key vanished: deleted meanwhile.
+        return (rc == ERROR_FILE_NOT_FOUND && base.key) ? ERROR_KEY_DELETED : rc;
     }
     StoredValue *v = vf.Find(NameOrDefault(lpValueName));
     if (v == nullptr) {

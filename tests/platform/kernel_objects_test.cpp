@@ -251,6 +251,15 @@ TEST(Com, InitializeIsANoOpPerThread)
     t.join();
 }
 
+TEST(ServiceControl, CallsOutsideADispatcherFail)
+{
+    SetLastError(0);
+    EXPECT_EQ(0u, RegisterServiceCtrlHandlerA("HollowbrightService", [](DWORD) {}));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), GetLastError());
+    SERVICE_STATUS status = {};
+    EXPECT_FALSE(SetServiceStatus(0, &status));
+}
+
 TEST(FaultHook, SkipsThenFails)
 {
     hbrFaultSet(HBR_FAULT_CREATE_EVENT, 1, 2);
