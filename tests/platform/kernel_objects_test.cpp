@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <objbase.h>
 #include <hbr_platform_fault.h>
-#include <hbr_platform_sleep.h>
 
 #include <atomic>
 #include <climits>
@@ -179,15 +178,6 @@ TEST(LastError, IsPerThreadAndSuccessLeavesItAlone)
     EXPECT_EQ(0u, seen);
     EXPECT_EQ(1234u, GetLastError());
     CloseHandle(ev);
-}
-
-TEST(SleepDivisor, ScalesOnlyLongSleepsAndReadsTheTextGiven)
-{
-    EXPECT_EQ(200u, hbrSleepScaledDuration(2000, "10"));
-    EXPECT_EQ(999u, hbrSleepScaledDuration(999, "10"));
-    EXPECT_EQ(2000u, hbrSleepScaledDuration(2000, "0"));
-    EXPECT_EQ(2000u, hbrSleepScaledDuration(2000, "x"));
-    EXPECT_EQ(2000u, hbrSleepScaledDuration(2000, "-3"));
 }
 
 TEST(ModuleFileName, ReadsTheExecutableAndTruncatesLikeWindows)
