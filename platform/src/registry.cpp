@@ -507,6 +507,19 @@ LSTATUS NewKeyHandle(const std::string &root, const std::string &dir, PHKEY out)
     return ERROR_SUCCESS;
 }
 
+// Reads the values of an open key (no lock: writers replace the file whole).
+LSTATUS ReadKeyValues(HKEY h, ValuesFile *vf)
+{
+    Base base;
+    LSTATUS rc = ResolveBase(h, &base);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    rc = ReadValues(base.dir, vf);
+    // The folder of an open key vanished: deleted meanwhile.
+    return (rc == ERROR_FILE_NOT_FOUND && base.key) ? ERROR_KEY_DELETED : rc;
+}
+
 // Read-modify-write of one key's values under the store lock.
 template <class Fn> LSTATUS MutateValues(const Base &base, Fn fn)
 {
@@ -677,16 +690,10 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
     if (lpData != nullptr && lpcbData == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
+    ValuesFile vf;
+    LSTATUS rc = ReadKeyValues(hKey, &vf);
     if (rc != ERROR_SUCCESS) {
         return rc;
-    }
-    ValuesFile vf;
-    rc = ReadValues(base.dir, &vf);
-    if (rc != ERROR_SUCCESS) {
-        // The folder of an open key vanished: deleted meanwhile.
-        return (rc == ERROR_FILE_NOT_FOUND && base.key) ? ERROR_KEY_DELETED : rc;
     }
     StoredValue *v = vf.Find(NameOrDefault(lpValueName));
     if (v == nullptr) {
@@ -871,13 +878,8 @@ LSTATUS hbrRegListSubkeys(HKEY key, std::vector<std::string> *names)
 
 LSTATUS hbrRegListValues(HKEY key, std::vector<HbrRegValue> *values)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(key, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
     ValuesFile vf;
-    rc = ReadValues(base.dir, &vf);
+    LSTATUS rc = ReadKeyValues(key, &vf);
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
