@@ -1,6 +1,9 @@
 #include <windows.h>
 #include <hbr_platform_sleep.h>
 
+#include <hbr_platform_fault.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -22,10 +25,20 @@ extern "C" DWORD hbrSleepScaledDuration(DWORD ms, const char *divisorText)
     return static_cast<DWORD>(ms / divisor);
 }
 
+namespace {
+std::atomic<unsigned long> g_longSleeps{0};
+}
+
+extern "C" unsigned long hbrLongSleepCount(void)
+{
+    return g_longSleeps.load();
+}
+
 extern "C" void WINAPI Sleep(DWORD dwMilliseconds)
 {
     DWORD ms = dwMilliseconds;
     if (ms >= 1000 && ms != 0xFFFFFFFFu) {
+        g_longSleeps++;
         ms = hbrSleepScaledDuration(ms, std::getenv("HBR_SLEEP_DIVISOR"));
     }
     if (ms == 0xFFFFFFFFu) { /* INFINITE */

@@ -1,0 +1,213 @@
+// Service control on Linux. StartServiceCtrlDispatcherA runs the service
+// main on its own thread and takes the control signals synchronously on the
+// calling thread (sigtimedwait; never an asynchronous handler), where it
+// also calls the control handler.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include <signal.h>
+
+namespace {
+
+struct DispatcherState {
+    std::mutex lock;
+    bool active = false;
+    LPHANDLER_FUNCTION handler = nullptr;
+    bool haveStatus = false;
+    SERVICE_STATUS status = {};
+    bool stoppedReported = false;
+    bool mainEnded = false;
+    bool pending[6] = {}; // kept controls, indexed by code 1..5
+};
+
+// Never destroyed: the service main thread may still report at exit.
+DispatcherState &State()
+{
+    static DispatcherState *s = new DispatcherState;
+    return *s;
+}
+
+const SERVICE_STATUS_HANDLE kStatusHandle = 0x48425201u;
+
+DWORD ControlForSignal(int sig)
+{
+    switch (sig) {
+    case SIGTERM:
+    case SIGINT:
+        return SERVICE_CONTROL_STOP;
+    case SIGUSR2:
+        return SERVICE_CONTROL_SHUTDOWN;
+    case SIGUSR1:
+        return SERVICE_CONTROL_INTERROGATE;
+    default:
+        return 0;
+    }
+}
+
+enum class Verdict { Deliver, Keep, Drop };
+
+// Called with the state locked.
+Verdict Judge(const DispatcherState &s, DWORD control)
+{
+    if (s.handler == nullptr) {
+        return Verdict::Keep;
+    }
+    if (control == SERVICE_CONTROL_INTERROGATE) {
+        return Verdict::Deliver;
+    }
+    DWORD state = s.haveStatus ? s.status.dwCurrentState : 0;
+    if (state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED) {
+        return Verdict::Drop;
+    }
+    DWORD accepted = s.haveStatus ? s.status.dwControlsAccepted : 0;
+    DWORD needed = control == SERVICE_CONTROL_STOP ? SERVICE_ACCEPT_STOP : SERVICE_ACCEPT_SHUTDOWN;
+    return (accepted & needed) ? Verdict::Deliver : Verdict::Keep;
+}
+
+void Deliver(DWORD control)
+{
+    DispatcherState &s = State();
+    LPHANDLER_FUNCTION handler = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        switch (Judge(s, control)) {
+        case Verdict::Deliver:
+            handler = s.handler;
+            s.pending[control] = false;
+            break;
+        case Verdict::Keep:
+            s.pending[control] = true;
+            return;
+        case Verdict::Drop:
+            s.pending[control] = false;
+            return;
+        }
+    }
+    handler(control);
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table)
+{
+    if (table == nullptr || table[0].lpServiceProc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DispatcherState &s = State();
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.active) {
+            SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+            return FALSE;
+        }
+        s.active = true;
+        s.handler = nullptr;
+        s.haveStatus = false;
+        s.status = SERVICE_STATUS{};
+        s.stoppedReported = false;
+        s.mainEnded = false;
+        for (bool &p : s.pending) {
+            p = false;
+        }
+    }
+
+    // Block the control signals here; every thread started later inherits
+    // the mask, so they reach only sigtimedwait below.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+    LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
+    LPSTR name = table[0].lpServiceName;
+    std::thread mainThread([serviceMain, name] {
+        LPSTR argv[2] = {name, nullptr};
+        serviceMain(1, argv);
+        DispatcherState &st = State();
+        std::lock_guard<std::mutex> guard(st.lock);
+        st.mainEnded = true;
+    });
+
+    for (;;) {
+        struct timespec timeout = {0, 100 * 1000 * 1000};
+        siginfo_t info;
+        int sig = sigtimedwait(&set, &info, &timeout);
+        if (sig > 0) {
+            DWORD control = ControlForSignal(sig);
+            if (control != 0) {
+                Deliver(control);
+            }
+        }
+        // Controls kept earlier, now perhaps accepted.
+        for (DWORD control = 1; control <= SERVICE_CONTROL_SHUTDOWN; ++control) {
+            bool kept;
+            {
+                std::lock_guard<std::mutex> guard(s.lock);
+                kept = s.pending[control];
+            }
+            if (kept) {
+                Deliver(control);
+            }
+        }
+        std::lock_guard<std::mutex> guard(s.lock);
+        if (s.mainEnded && (s.stoppedReported || s.handler == nullptr)) {
+            break;
+        }
+    }
+    mainThread.join();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.active = false;
+    s.handler = nullptr;
+    return TRUE;
+}
+
+extern "C" SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR, LPHANDLER_FUNCTION lpHandlerProc)
+{
+    DispatcherState &s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (!s.active) {
+        SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return 0;
+    }
+    if (lpHandlerProc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    s.handler = lpHandlerProc;
+    return kStatusHandle;
+}
+
+extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LPSERVICE_STATUS lpServiceStatus)
+{
+    if (hServiceStatus != kStatusHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpServiceStatus == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DispatcherState &s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.status = *lpServiceStatus;
+    s.haveStatus = true;
+    if (lpServiceStatus->dwCurrentState == SERVICE_STOPPED) {
+        s.stoppedReported = true;
+    }
+    std::fprintf(stderr, "SetServiceStatus state=%u controls=%u checkpoint=%u waithint=%u\n",
+                 static_cast<unsigned>(lpServiceStatus->dwCurrentState),
+                 static_cast<unsigned>(lpServiceStatus->dwControlsAccepted),
+                 static_cast<unsigned>(lpServiceStatus->dwCheckPoint),
+                 static_cast<unsigned>(lpServiceStatus->dwWaitHint));
+    std::fflush(stderr);
+    return TRUE;
+}

@@ -1,0 +1,111 @@
+#include "agent_process.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+AgentProcess::AgentProcess(const std::string &agentPath) : exe_(dir_ / "hbr-agent")
+{
+    hbrtest::WriteFile(exe_, hbrtest::ReadFile(agentPath));
+    chmod(exe_.c_str(), 0755);
+}
+
+AgentProcess::~AgentProcess()
+{
+    if (Running()) {
+        kill(pid_, SIGKILL);
+        int status;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+bool AgentProcess::Start(const std::map<std::string, std::string> &env)
+{
+    std::vector<std::string> envStrings;
+    for (char **e = environ; *e; ++e) {
+        std::string s = *e;
+        if (env.find(s.substr(0, s.find('='))) == env.end()) {
+            envStrings.push_back(s);
+        }
+    }
+    for (const auto &kv : env) {
+        envStrings.push_back(kv.first + "=" + kv.second);
+    }
+    std::vector<char *> envp;
+    for (auto &s : envStrings) envp.push_back(const_cast<char *>(s.c_str()));
+    envp.push_back(nullptr);
+    std::string errPath = dir_ / "agent.stderr", outPath = dir_ / "agent.stdout";
+    char *argv[] = {const_cast<char *>(exe_.c_str()), nullptr};
+
+    pid_ = fork();
+    if (pid_ == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        // The test runner may have the control signals blocked; start clean.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execve(argv[0], argv, envp.data());
+        _exit(127);
+    }
+    return pid_ > 0;
+}
+
+bool AgentProcess::WaitForLog(const std::string &text, int timeoutMs, int count) const
+{
+    return hbrtest::WaitUntil([&] { return hbrtest::CountMessages(Messages(), text) >= count; }, timeoutMs);
+}
+
+bool AgentProcess::Signal(int sig) const
+{
+    return Running() && kill(pid_, sig) == 0;
+}
+
+int AgentProcess::WaitExit(int timeoutMs)
+{
+    if (exited_) {
+        return exitCode_;
+    }
+    if (pid_ <= 0) {
+        return -1;
+    }
+    hbrtest::WaitUntil(
+        [&] {
+            int status = 0;
+            pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                exited_ = true;
+                exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            return exited_;
+        },
+        timeoutMs);
+    return exited_ ? exitCode_ : -1;
+}
+
+std::vector<std::string> AgentProcess::StatusReports() const
+{
+    std::vector<std::string> out;
+    std::istringstream in(Stderr());
+    std::string line;
+    const std::string word = "SetServiceStatus ";
+    while (std::getline(in, line)) {
+        if (line.rfind(word, 0) == 0) {
+            out.push_back(line.substr(word.size()));
+        }
+    }
+    return out;
+}

@@ -1,0 +1,50 @@
+// AgentProcess: runs a copy of hbr-agent in a fresh temp folder (its log
+// goes beside the executable), with a given environment; waits for log
+// lines, sends signals, collects stderr and the exit status.
+#ifndef HBR_E2E_AGENT_PROCESS_H
+#define HBR_E2E_AGENT_PROCESS_H
+
+#include "test_support.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+class AgentProcess {
+public:
+    explicit AgentProcess(const std::string &agentPath);
+    ~AgentProcess();
+    AgentProcess(const AgentProcess &) = delete;
+    AgentProcess &operator=(const AgentProcess &) = delete;
+
+    // Starts the copy with the current environment plus `env`.
+    bool Start(const std::map<std::string, std::string> &env = {});
+
+    const std::string &Folder() const { return dir_.path(); }
+    std::string LogPath() const { return dir_ / "HbrAgentService.log"; }
+    std::vector<std::string> Messages() const { return hbrtest::LogMessages(LogPath()); }
+
+    // Waits until at least `count` log messages contain `text`.
+    bool WaitForLog(const std::string &text, int timeoutMs = 30000, int count = 1) const;
+
+    bool Signal(int sig) const;
+    // Waits for the process to end; returns its exit code (128 + signal
+    // when killed), or -1 on time-out.
+    int WaitExit(int timeoutMs = 60000);
+    bool Running() const { return pid_ > 0 && !exited_; }
+
+    std::string Stderr() const { return hbrtest::ReadFile(dir_ / "agent.stderr"); }
+    // The "SetServiceStatus ..." lines of stderr, without that word.
+    std::vector<std::string> StatusReports() const;
+
+private:
+    hbrtest::TempDir dir_;
+    std::string exe_;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int exitCode_ = -1;
+};
+
+#endif

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+using hbrtest::RegistryRootTest;
+using hbrtest::RunProcess;
+
+namespace {
+
+class HbrReg : public RegistryRootTest {
+protected:
+    hbrtest::ProcessResult Reg(std::vector<std::string> args, const std::string &input = "")
+    {
+        args.insert(args.begin(), HBR_REG_PATH);
+        return RunProcess(args, {}, input);
+    }
+};
+
+TEST_F(HbrReg, WhatTheApiWritesTheToolReads)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Acme", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    DWORD v = 0x2A;
+    RegSetValueExA(key, "Answer", 0, REG_DWORD, reinterpret_cast<BYTE *>(&v), 4);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE *>("text"), 5);
+    const BYTE multi[] = "a\0bc\0";
+    RegSetValueExA(key, "List", 0, REG_MULTI_SZ, multi, sizeof multi);
+    RegCloseKey(key);
+
+    auto r = Reg({"query", "HKLM\\SYSTEM\\Acme"});
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("HKEY_LOCAL_MACHINE\\SYSTEM\\Acme\n"));
+    EXPECT_NE(std::string::npos, r.out.find("    Answer    REG_DWORD    0x2a\n"));
+    EXPECT_NE(std::string::npos, r.out.find("    (Default)    REG_SZ    text\n"));
+    EXPECT_NE(std::string::npos, r.out.find("    List    REG_MULTI_SZ    a\\0bc\n"));
+
+    r = Reg({"query", "HKEY_LOCAL_MACHINE\\system\\acme", "/v", "answer"});
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_NE(std::string::npos, r.out.find("Answer    REG_DWORD    0x2a"));
+}
+
+TEST_F(HbrReg, RoundTripsWithExactBytes)
+{
+    ASSERT_EQ(0, Reg({"add", "HKLM\\K\\Sub", "/ve", "/d", "hello", "/f"}).exitCode);
+    ASSERT_EQ(0, Reg({"add", "HKLM\\K\\Sub", "/v", "Dec", "/t", "REG_DWORD", "/d", "4294967295", "/f"}).exitCode);
+    ASSERT_EQ(0, Reg({"add", "HKLM\\K\\Sub", "/v", "Hex", "/t", "REG_DWORD", "/d", "0x1F", "/f"}).exitCode);
+    ASSERT_EQ(0, Reg({"add", "HKLM\\K\\Sub", "/v", "M", "/t", "REG_MULTI_SZ", "/d", "x,yz", "/s", ",", "/f"}).exitCode);
+
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K\\Sub", 0, KEY_READ, &key));
+    char text[16] = {};
+    DWORD size = sizeof text, type = 0;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(text), &size));
+    EXPECT_EQ(REG_SZ, type);
+    EXPECT_EQ(6u, size); // the text plus a NUL
+    EXPECT_STREQ("hello", text);
+    DWORD v = 0;
+    size = 4;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Dec", nullptr, &type, reinterpret_cast<BYTE *>(&v), &size));
+    EXPECT_EQ(0xFFFFFFFFu, v);
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Hex", nullptr, &type, reinterpret_cast<BYTE *>(&v), &size));
+    EXPECT_EQ(0x1Fu, v);
+    BYTE multi[16];
+    size = sizeof multi;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "M", nullptr, &type, multi, &size));
+    EXPECT_EQ(REG_MULTI_SZ, type);
+    ASSERT_EQ(6u, size);
+    EXPECT_EQ(0, std::memcmp("x\0yz\0\0", multi, 6));
+    RegCloseKey(key);
+
+    auto r = Reg({"query", "HKLM\\K", "/s"});
+    EXPECT_EQ(0, r.exitCode);
+    EXPECT_NE(std::string::npos, r.out.find("HKEY_LOCAL_MACHINE\\K\\Sub\n    (Default)    REG_SZ    hello\n"));
+
+    ASSERT_EQ(0, Reg({"delete", "HKLM\\K\\Sub", "/ve", "/f"}).exitCode);
+    EXPECT_EQ(1, Reg({"query", "HKLM\\K\\Sub", "/ve"}).exitCode);
+    ASSERT_EQ(0, Reg({"delete", "HKLM\\K", "/f"}).exitCode);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, &key));
+}
+
+TEST_F(HbrReg, ErrorsExitOneWithAMessage)
+{
+    auto r = Reg({"query", "HKLM\\Missing"});
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_EQ(0u, r.err.rfind("ERROR: ", 0));
+    for (auto args : std::vector<std::vector<std::string>>{
+             {"add", "HKLM\\K", "/v", "d", "/t", "REG_DWORD", "/d", "12x", "/f"},
+             {"add", "HKLM\\K", "/v", "d", "/t", "REG_DWORD", "/d", "0x100000000", "/f"},
+             {"add", "HKLM\\K", "/v", "d", "/t", "REG_BOGUS", "/d", "1", "/f"},
+             {"add", "HKCU\\K", "/v", "d", "/f"},
+             {"add", "HKLM\\K", "/v"},
+             {"frobnicate", "HKLM\\K"},
+             {"delete", "HKLM\\K", "/v", "none", "/f"},
+         }) {
+        r = Reg(args);
+        EXPECT_EQ(1, r.exitCode) << args[0] << " " << args.back();
+        EXPECT_EQ(0u, r.err.rfind("ERROR: ", 0)) << r.err;
+    }
+    // Overwriting without /f asks; "no" keeps the value.
+    ASSERT_EQ(0, Reg({"add", "HKLM\\K", "/v", "d", "/d", "old", "/f"}).exitCode);
+    EXPECT_EQ(1, Reg({"add", "HKLM\\K", "/v", "d", "/d", "new"}, "no\n").exitCode);
+    EXPECT_NE(std::string::npos, Reg({"query", "HKLM\\K", "/v", "d"}).out.find("old"));
+    EXPECT_EQ(0, Reg({"add", "HKLM\\K", "/v", "d", "/d", "new"}, "yes\n").exitCode);
+    EXPECT_NE(std::string::npos, Reg({"query", "HKLM\\K", "/v", "d"}).out.find("new"));
+}
+
+} // namespace
