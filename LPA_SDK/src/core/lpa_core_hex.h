@@ -1,0 +1,36 @@
+/*
+ * Text helpers shared by the engine modules: hexadecimal text to bytes and
+ * the case-insensitive equality of two texts.
+ *
+ * Not thread-safe: the engine is driven from one thread at a time.
+ */
+#ifndef LPA_CORE_HEX_H
+#define LPA_CORE_HEX_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Converts hexLength characters of hexadecimal text (either case, two
+ * digits a byte, high nibble first) into out. *outLength gives the capacity
+ * of out on entry and receives the number of bytes written on success.
+ * Fails (false, with a DEB line) on fewer than two characters, an odd
+ * count or a character that is not a hexadecimal digit, and (false, no
+ * line) on a result that does not fit the capacity; bytes before the
+ * failing pair may have been written. */
+bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
+
+/* True when both texts have the same length and the same characters after
+ * conversion to upper case (C locale). A NULL text writes an ERR line and
+ * answers false. */
+bool compareEqualStringIgnoringCase(const char *a, const char *b);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LPA_CORE_HEX_H */
