@@ -49,21 +49,3 @@ bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *o
     *outLength = count;
     return true;
 }
-
-bool compareEqualStringIgnoringCase(const char *a, const char *b)
-{
-    if (a == NULL || b == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "compareEqualStringIgnoringCase: Invalid Parameters.");
-        return false;
-    }
-    size_t length = strlen(a);
-    if (length != strlen(b)) {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        if (toupper((unsigned char)a[i]) != toupper((unsigned char)b[i])) {
-            return false;
-        }
-    }
-    return true;
-}

@@ -1,6 +1,5 @@
 /*
- * Text helpers shared by the engine modules: hexadecimal text to bytes and
- * the case-insensitive equality of two texts.
+ * Hexadecimal text to bytes, shared by the engine modules.
  *
  * Not thread-safe: the engine is driven from one thread at a time.
  */
@@ -23,11 +22,6 @@ extern "C" {
  * line) on a result that does not fit the capacity; bytes before the
  * failing pair may have been written. */
 bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
-
-/* True when both texts have the same length and the same characters after
- * conversion to upper case (C locale). A NULL text writes an ERR line and
- * answers false. */
-bool compareEqualStringIgnoringCase(const char *a, const char *b);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "lpa_core_hex.h"
+#include "lpa_string.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_internal.h"
