@@ -1,6 +1,7 @@
 /*
  * Entry points of the LPA engine that its host program calls directly,
- * besides the lpa API: the engine log trampolines and their levels.
+ * besides the lpa API: the engine log trampolines and their levels, and
+ * the call frame of the card operations.
  * Compiles as C and as C++.
  */
 #ifndef LPA_HOST_H
@@ -40,6 +41,15 @@ LPA_API void lpaCoreLogSetLevel(int32_t level);
  * certPath configuration parameter). The path must have fewer than 260
  * characters; a NULL or longer path answers false and changes nothing. */
 LPA_API bool lpaManagerSetCertPath(const char *path);
+
+/* The call frame of the card operations, for a host that runs an engine
+ * manager call itself. lpaApiFrameBegin writes the "started" line, records
+ * the name, resets the last error and writes "++ <name>()"; the host then
+ * opens the card connection, makes its call and closes the connection;
+ * lpaApiFrameEnd(result) writes "-- <name>() : return ..." and the
+ * "terminated" line, flushes the log and answers result. */
+LPA_API void lpaApiFrameBegin(const char *apiName);
+LPA_API bool lpaApiFrameEnd(bool result);
 
 #ifdef __cplusplus
 }
