@@ -5,7 +5,7 @@
 #include "lpa.h"
 #include "lpa_core_log.h"
 #include "lpa_error_internal.h"
-#include "lpa_semedia.h"
+#include "se_media_manager.h"
 
 char lpaCurrentApiName[LPA_API_NAME_SIZE] = {};
 uint64_t lpaApiCallDepth = 0;
