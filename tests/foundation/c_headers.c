@@ -1,6 +1,20 @@
 /* The public headers must compile as plain C. */
+#include <string.h>
+
 #include "lpa.h"
 #include "lpa_host.h"
+#include "lpa_error_codes.h"
+
+/* Counts the rows of the error table up to its terminating row. */
+static int countErrorTableRows(void)
+{
+    const LpaErrorCodeDescription *row = lpaExGetListErrorCodeDescription();
+    int count = 0;
+    while (row[count].name != NULL) {
+        ++count;
+    }
+    return count;
+}
 
 int main(void)
 {
@@ -8,5 +22,16 @@ int main(void)
     lpaCoreLog(LPA_LOG_LEVEL_INF, "C caller %d", 1);
     lpaCoreLogSetLevel(LPA_LOG_LEVEL_VER);
     lpaCoreLogFlush();
+
+    if (countErrorTableRows() != 131) {
+        return 1;
+    }
+    if (strcmp(lpaGetErrorCodeDescription(LPA_ERROR_LOCAL_PROFILE_NOT_IN_ENABLE_STATE),
+               "LPA_ERROR_LOCAL_PROFILE_NOT_IN_ENABLE_STATE") != 0) {
+        return 2;
+    }
+    if (lpaGetErrorCode() != LPA_NO_ERROR) {
+        return 3;
+    }
     return 0;
 }

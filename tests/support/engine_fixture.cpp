@@ -4,6 +4,8 @@
 
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
+#include "lpa_api_frame.h"
+#include "lpa_error_internal.h"
 
 namespace hbr_test {
 
@@ -17,6 +19,10 @@ void RestoreEngineDefaults()
     for (uint8_t knob = 1; knob <= 6; ++knob) {
         lpaCoreMemorySetParamGenerateErr(knob, 0);
     }
+    // Last error, running export name and application callback.
+    lpaResetErrorCode();
+    lpaCurrentApiName[0] = '\0';
+    _lpaManagerSetAppEventExecutionErrorCallback(nullptr, nullptr);
 }
 
 void EngineFixture::SetUp()
