@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "lpa_core_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_internal.h"
@@ -58,12 +59,7 @@ static const char *_hexText(const uint8_t *bytes, size_t length, size_t maxBytes
     if (length > maxBytes || length > TRACE_HEX_MAX_BYTES) {
         return "...";
     }
-    static const char digits[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < length; ++i) {
-        _traceHex[2 * i] = digits[bytes[i] >> 4];
-        _traceHex[2 * i + 1] = digits[bytes[i] & 0x0F];
-    }
-    _traceHex[2 * length] = '\0';
+    byteArray2HexStr(bytes, length, _traceHex, sizeof(_traceHex));
     return _traceHex;
 }
 
