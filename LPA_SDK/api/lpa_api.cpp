@@ -10,6 +10,7 @@
 #include "lpa_api_frame.h"
 #include "lpa_core_log.h"
 #include "lpa_error_internal.h"
+#include "lpa_httpmedia.h"
 #include "lpa_manager.h"
 #include "lpa_manager_config.h"
 #include "se_media_manager.h"
