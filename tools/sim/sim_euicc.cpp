@@ -103,6 +103,9 @@ Bytes Euicc::process(const Bytes &apdu, int channel)
     event.level = FaultLevel::Apdu;
     event.ins = ins;
     event.channel = channel;
+    if (ch.hasPending && !ch.pendingRequest.empty()) {
+        event.chainRequest = &ch.pendingRequest;
+    }
     if (const FaultRule *rule = faults.fire(event, apduFault)) {
         switch (rule->action) {
         case FaultAction::StatusWord:
@@ -131,6 +134,7 @@ Bytes Euicc::process(const Bytes &apdu, int channel)
     if (ins != kInsGetResponse) {
         ch.hasPending = false;
         ch.pending.clear();
+        ch.pendingRequest.clear();
     }
     switch (ins) {
     case kInsManageChannel: return manageChannel(apdu, ch);
@@ -262,7 +266,11 @@ Bytes Euicc::storeData(const Bytes &apdu, Channel &ch)
     record.response = answer.data;
     record.sw = answer.sw;
     records.es10.push_back(record);
-    return respond(ch, answer.data, answer.sw, piece_, t0_);
+    Bytes out = respond(ch, answer.data, answer.sw, piece_, t0_);
+    if (ch.hasPending) {
+        ch.pendingRequest = record.request;
+    }
+    return out;
 }
 
 }  // namespace hbrsim

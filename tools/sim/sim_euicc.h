@@ -64,6 +64,7 @@ private:
         Bytes pending;
         uint16_t pendingSw = 0x9000;
         size_t pendingPiece = 256;
+        Bytes pendingRequest;  // the ES10 request whose answer is pending (empty: none)
         bool storing = false;
         int nextBlock = 0;
         Bytes store;

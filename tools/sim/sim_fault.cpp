@@ -50,6 +50,9 @@ bool matches(const FaultRule &rule, const FaultEvent &event)
         return event.atCommand != nullptr &&
                (rule.atText.empty() || event.atCommand->find(rule.atText) != std::string::npos);
     case FaultLevel::Apdu:
+        if (!rule.chainOf.empty() && (event.chainRequest == nullptr || *event.chainRequest != rule.chainOf)) {
+            return false;
+        }
         return (rule.ins < 0 || rule.ins == event.ins) && (rule.channel < 0 || rule.channel == event.channel);
     case FaultLevel::Es10:
         if (rule.es10Tag != 0 && rule.es10Tag != event.es10Tag) return false;

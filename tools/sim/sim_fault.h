@@ -37,6 +37,8 @@ struct FaultRule {
     int channel = -1;          // APDU level: the logical channel of the class byte
     uint32_t es10Tag = 0;      // ES10 level: the request's outer tag
     Bytes es10Request;         // ES10 level: the whole request equals these bytes
+    Bytes chainOf;             // APDU level: the answer pending on the channel (the one GET
+                               // RESPONSE fetches) is that of the ES10 request with these bytes
     int fromOccurrence = 1;    // fire only from the k-th matching event on
     int times = 1;             // how often it fires; -1 always
 
@@ -60,6 +62,7 @@ struct FaultRule {
     FaultRule &repeat(int n) { times = n; return *this; }
     FaultRule &always() { times = -1; return *this; }
     FaultRule &whenRequest(const Bytes &request) { es10Request = request; return *this; }
+    FaultRule &inChainOf(const Bytes &request) { chainOf = request; return *this; }
     FaultRule &reply(const std::string &t) { action = FaultAction::ReplaceReply; text = t; return *this; }
     FaultRule &silence() { action = FaultAction::Silence; return *this; }
     FaultRule &writerResult(int64_t result, const std::string &stale = std::string())
@@ -87,6 +90,7 @@ struct FaultEvent {
     int channel = -1;
     uint32_t es10Tag = 0;
     const Bytes *es10Request = nullptr;
+    const Bytes *chainRequest = nullptr;  // APDU level: request whose answer is pending, if any
 };
 
 class FaultPlan {
