@@ -33,18 +33,18 @@ constexpr char kOperationalDigits[] = "89000123456789012358";
 constexpr char kTestDigits[] = "89000123456789012366";
 constexpr char kSimEid[] = "89049032123451234512345678901235";
 
-// Three profiles: provisioning (disabled), operational (enabled), test
+// Three profiles: provisioning (enabled), operational (disabled), test
 // (disabled).
 inline hbrsim::Seed StandardSeed()
 {
     hbrsim::Seed seed;
     seed.profile(hbrsim::ProfileBuilder(kProvisioningDigits)
                      .profileClass(hbrsim::ClassProvisioning)
+                     .enabled()
                      .name("Bootstrap")
                      .provider("Hollowbright"));
     seed.profile(hbrsim::ProfileBuilder(kOperationalDigits)
                      .profileClass(hbrsim::ClassOperational)
-                     .enabled()
                      .name("Operator plan")
                      .provider("Operator"));
     seed.profile(hbrsim::ProfileBuilder(kTestDigits).profileClass(hbrsim::ClassTest).name("Test profile"));
