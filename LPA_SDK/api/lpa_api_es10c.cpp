@@ -35,25 +35,27 @@ extern "C" LPA_API bool lpaMemoryReset(const uint8_t *resetOptions, size_t lengt
     });
 }
 
+/* Enable, disable and delete share their shape. */
+static bool _profileOperationExport(const char *apiName, bool (*operation)(const uint8_t *, size_t),
+                                    const uint8_t *iccid, size_t length)
+{
+    return lpaApiRunCardOperation(apiName, [=]() { return operation(iccid, length); });
+}
+
 extern "C" LPA_API bool lpaEnableProfileByIccid(const uint8_t *iccid, size_t length)
 {
-    return lpaApiRunCardOperation("lpaEnableProfileByIccid", [iccid, length]() {
-        return lpaManagerES10c_EnableProfileByIccid(iccid, length);
-    });
+    return _profileOperationExport("lpaEnableProfileByIccid", lpaManagerES10c_EnableProfileByIccid, iccid, length);
 }
 
 extern "C" LPA_API bool lpaDisableProfileByIccid(const uint8_t *iccid, size_t length)
 {
-    return lpaApiRunCardOperation("lpaDisableProfileByIccid", [iccid, length]() {
-        return lpaManagerES10c_DisableProfileByIccid(iccid, length);
-    });
+    return _profileOperationExport("lpaDisableProfileByIccid", lpaManagerES10c_DisableProfileByIccid, iccid,
+                                   length);
 }
 
 extern "C" LPA_API bool lpaDeleteProfileByIccid(const uint8_t *iccid, size_t length)
 {
-    return lpaApiRunCardOperation("lpaDeleteProfileByIccid", [iccid, length]() {
-        return lpaManagerES10c_DeleteProfileByIccid(iccid, length);
-    });
+    return _profileOperationExport("lpaDeleteProfileByIccid", lpaManagerES10c_DeleteProfileByIccid, iccid, length);
 }
 
 extern "C" LPA_API bool lpaSetNicknameByIccid(const uint8_t *iccid, size_t iccidLength, const char *nickname,

@@ -24,26 +24,27 @@ bool lpaManagerIsInitialized(void)
     return _lpaManagerInitialized;
 }
 
+/* Creates one medium and registers the engine's execution-error forwarder
+ * on it, between the function's "++"/"--" lines. */
+static bool _initializeMedia(const char *function, bool (*create)(void),
+                             bool (*registerCallback)(LpaEventExecutionErrorCallback))
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ %s(...)", function);
+    bool result = create() && registerCallback(_lpaManagerEventExecutionErrorCallback);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- %s(...)", function);
+    return result;
+}
+
 bool lpaManagerInitializeSEMedia(void)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ lpaManagerInitializeSEMedia(...)");
-    bool result = seMediaManagerInitialize();
-    if (result) {
-        result = seMediaManagerSetCallbackEventExecutionError(_lpaManagerEventExecutionErrorCallback);
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerInitializeSEMedia(...)");
-    return result;
+    return _initializeMedia("lpaManagerInitializeSEMedia", seMediaManagerInitialize,
+                            seMediaManagerSetCallbackEventExecutionError);
 }
 
 bool lpaManagerInitializeHttpMedia(void)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ lpaManagerInitializeHttpMedia(...)");
-    bool result = httpMediaManagerInitialize();
-    if (result) {
-        result = httpMediaManagerSetCallbackEventExecutionError(_lpaManagerEventExecutionErrorCallback);
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerInitializeHttpMedia(...)");
-    return result;
+    return _initializeMedia("lpaManagerInitializeHttpMedia", httpMediaManagerInitialize,
+                            httpMediaManagerSetCallbackEventExecutionError);
 }
 
 void lpaManagerDeleteMedia(bool seMedia, bool httpMedia)

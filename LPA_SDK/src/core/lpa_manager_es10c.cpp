@@ -444,13 +444,32 @@ static void _unexpectedCompactTag(const char *tagText)
                tagText);
 }
 
-static void _fillFullRecord(LpaProfileInfo *record, const BerTLV *tlv)
+/* The tags both record kinds take (the ISD-P AID is ignored); false for
+ * the others. */
+template <typename Record>
+static bool _fillCommonField(Record *record, const BerTLV *tlv)
 {
     switch (tlv->tag) {
-    case TAG_ICCID: STORE_FIELD(record, iccid, tlv); break;
-    case TAG_ISDP_AID: break;
-    case TAG_PROFILE_STATE: STORE_FIELD(record, profileState, tlv); break;
-    case TAG_PROFILE_CLASS: STORE_FIELD(record, profileClass, tlv); break;
+    case TAG_ICCID: STORE_FIELD(record, iccid, tlv); return true;
+    case TAG_ISDP_AID: return true;
+    case TAG_PROFILE_STATE: STORE_FIELD(record, profileState, tlv); return true;
+    case TAG_PROFILE_CLASS: STORE_FIELD(record, profileClass, tlv); return true;
+    default: return false;
+    }
+}
+
+static void _unattendedTag(const BerTLV *tlv)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_WAR, "WARNING! Unattended Tag 0x%X detected in profile info. Ignoring it.",
+               (unsigned)tlv->tag);
+}
+
+static void _fillFullRecord(LpaProfileInfo *record, const BerTLV *tlv)
+{
+    if (_fillCommonField(record, tlv)) {
+        return;
+    }
+    switch (tlv->tag) {
     case TAG_NICKNAME: STORE_FIELD(record, nickname, tlv); break;
     case TAG_SERVICE_PROVIDER_NAME: STORE_FIELD(record, serviceProviderName, tlv); break;
     case TAG_PROFILE_NAME: STORE_FIELD(record, profileName, tlv); break;
@@ -460,30 +479,23 @@ static void _fillFullRecord(LpaProfileInfo *record, const BerTLV *tlv)
         lpaCoreLog(LPA_LOG_LEVEL_WAR,
                    "WARNING! Tag 0x99 \"profilePolicyRules\" detected on normal profile info request. Shall not happen.");
         break;
-    default:
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "WARNING! Unattended Tag 0x%X detected in profile info. Ignoring it.",
-                   (unsigned)tlv->tag);
-        break;
+    default: _unattendedTag(tlv); break;
     }
 }
 
 static void _fillCompactRecord(LpaProfileInfoForPpr *record, const BerTLV *tlv)
 {
+    if (_fillCommonField(record, tlv)) {
+        return;
+    }
     switch (tlv->tag) {
-    case TAG_ICCID: STORE_FIELD(record, iccid, tlv); break;
-    case TAG_ISDP_AID: break;
-    case TAG_PROFILE_STATE: STORE_FIELD(record, profileState, tlv); break;
-    case TAG_PROFILE_CLASS: STORE_FIELD(record, profileClass, tlv); break;
     case TAG_PROFILE_POLICY_RULES: STORE_FIELD(record, profilePolicyRules, tlv); break;
     case TAG_NICKNAME: _unexpectedCompactTag("0x90 \"nickname\""); break;
     case TAG_SERVICE_PROVIDER_NAME: _unexpectedCompactTag("0x91 \"serviceProviderName\""); break;
     case TAG_PROFILE_NAME: _unexpectedCompactTag("0x92 \"profileName\""); break;
     case TAG_ICON_TYPE: _unexpectedCompactTag("0x93 \"iconType\""); break;
     case TAG_ICON: _unexpectedCompactTag("0x94 \"icon\""); break;
-    default:
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "WARNING! Unattended Tag 0x%X detected in profile info. Ignoring it.",
-                   (unsigned)tlv->tag);
-        break;
+    default: _unattendedTag(tlv); break;
     }
 }
 
