@@ -16,6 +16,11 @@ static_assert(offsetof(LpaErrorCodeDescription, name) == 8, "the name sits at of
 /* The process-wide last error; 0 is LPA_NO_ERROR. */
 uint32_t _errorCode = 0;
 
+#define LPA_ERROR_CODE_ONE(code, identifier) +1
+static_assert(0 LPA_ERROR_CODE_LIST(LPA_ERROR_CODE_ONE) == LPA_ERROR_CODE_COUNT,
+              "the table holds every code of the list");
+#undef LPA_ERROR_CODE_ONE
+
 #define LPA_ERROR_CODE_ROW(code, identifier) {(code), #identifier},
 const LpaErrorCodeDescription lpaErrorCodeDescriptionList[LPA_ERROR_CODE_COUNT + 1] = {
     LPA_ERROR_CODE_LIST(LPA_ERROR_CODE_ROW)

@@ -1,0 +1,16 @@
+cmake_minimum_required(VERSION 3.25)
+# Checks that the export list names each of NAMES (a comma-separated list);
+# foundation.exports then makes sure liblpa.so exports exactly that list.
+file(READ ${MAP} map_text)
+string(REGEX MATCH "global:([^}]*)local:" _ "${map_text}")
+set(global_part "${CMAKE_MATCH_1}")
+set(missing "")
+string(REPLACE "," ";" names "${NAMES}")
+foreach(name IN LISTS names)
+  if(NOT global_part MATCHES "(^|[ \t\r\n])${name};")
+    list(APPEND missing "${name}")
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "export list lacks: ${missing}")
+endif()
