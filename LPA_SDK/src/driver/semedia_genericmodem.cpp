@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "at_transport.h"
-#include "lpa_core_hex.h"
+#include "lpa_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 
