@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config_defaults.h"
+#include "se_media_defaults.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_api_frame.h"
@@ -20,11 +21,12 @@ void RestoreEngineDefaults()
     for (uint8_t knob = 1; knob <= 6; ++knob) {
         lpaCoreMemorySetParamGenerateErr(knob, 0);
     }
+    RestoreConfigDefaults();
     // Last error, running export name and application callback.
     lpaResetErrorCode();
     lpaCurrentApiName[0] = '\0';
     _lpaManagerSetAppEventExecutionErrorCallback(nullptr, nullptr);
-    RestoreConfigDefaults();
+    RestoreSeMediaDefaults();
 }
 
 void EngineFixture::SetUp()

@@ -24,7 +24,8 @@ namespace hbr_test {
 // level 2 (DEB), maximum size 1048576, rotation off, the six allocator
 // knobs 0, no last error, no running export name, no application
 // execution-error callback, the configuration values and HTTP media
-// (RestoreConfigDefaults). Closes the log first, so nothing is written
+// (RestoreConfigDefaults), the SE media and a fresh simulated module
+// (RestoreSeMediaDefaults). Closes the log first, so nothing is written
 // meanwhile.
 void RestoreEngineDefaults();
 

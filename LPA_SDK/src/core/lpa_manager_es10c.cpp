@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "lpa_core_hex.h"
+#include "lpa_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_internal.h"

@@ -3,7 +3,7 @@
 #include <string.h>
 #include <sys/types.h>
 
-#include "lpa_core_hex.h"
+#include "lpa_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_codes.h"

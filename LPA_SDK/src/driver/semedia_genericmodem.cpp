@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "at_transport.h"
-#include "lpa_core_hex.h"
+#include "lpa_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 
@@ -607,20 +607,31 @@ bool _seMediaGenericModemTransmitApdu(TSEMedia *media, const uint8_t *apdu, size
     return result;
 }
 
-bool _seMediaGenericModemDisconnect(TSEMedia *media)
+/* The private record of a connected driver, or NULL after the failure
+ * lines of the disconnect operation named by `who`. */
+static TSEMediaGenericModem *_connectedModem(TSEMedia *media, const char *who)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemDisconnect()");
     if (media == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
-        return false;
+        return NULL;
     }
     TSEMediaGenericModem *modem = _modemOf(media);
     if (modem == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_seMediaGenericModemInternalDisconnect(): ptrTSEMediaGenericModem is NULL!");
-        return false;
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s: ptrTSEMediaGenericModem is NULL!", who);
+        return NULL;
     }
     if (!_isConnected(modem)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "_seMediaGenericModemInternalDisconnect(): Modem is already disconnected!");
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "%s: Modem is already disconnected!", who);
+        return NULL;
+    }
+    return modem;
+}
+
+bool _seMediaGenericModemDisconnect(TSEMedia *media)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemDisconnect()");
+    TSEMediaGenericModem *modem = _connectedModem(media, "_seMediaGenericModemInternalDisconnect()");
+    if (modem == NULL) {
         return false;
     }
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_seMediaGenericModemDisconnect(): Close logical channel.");
@@ -635,17 +646,8 @@ bool _seMediaGenericModemDisconnect(TSEMedia *media)
 bool _seMediaGenericModemDisconnectWithReset(TSEMedia *media)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemDisconnectWithReset()");
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
-        return false;
-    }
-    TSEMediaGenericModem *modem = _modemOf(media);
+    TSEMediaGenericModem *modem = _connectedModem(media, "_seMediaGenericModemDisconnectWithReset()");
     if (modem == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_seMediaGenericModemDisconnectWithReset(): ptrTSEMediaGenericModem is NULL!");
-        return false;
-    }
-    if (!_isConnected(modem)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "_seMediaGenericModemDisconnectWithReset(): Modem is already disconnected!");
         return false;
     }
     bool reset = false;

@@ -4,8 +4,8 @@
  *
  * Not thread-safe: the engine is driven from one thread at a time.
  */
-#ifndef LPA_CORE_HEX_H
-#define LPA_CORE_HEX_H
+#ifndef LPA_HEX_H
+#define LPA_HEX_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -38,4 +38,4 @@ size_t byteArray2HexStr(const uint8_t *bytes, size_t length, char *out, size_t c
 }
 #endif
 
-#endif /* LPA_CORE_HEX_H */
+#endif /* LPA_HEX_H */
