@@ -84,6 +84,168 @@ typedef struct LpaEventExecutionError {
 
 typedef void (*LpaEventExecutionErrorCallback)(void *userData, const LpaEventExecutionError *event);
 
+/* ------------------------------------------------------------------------
+ * Versions
+ * ------------------------------------------------------------------------ */
+
+typedef struct LpaApiVersion {
+    uint32_t major;
+    uint32_t minor;
+} LpaApiVersion;
+
+typedef struct LpaVersion {
+    uint32_t major;
+    uint32_t minor;
+    uint32_t revision;
+    uint32_t build;
+} LpaVersion;
+
+/* ------------------------------------------------------------------------
+ * Profile records
+ * ------------------------------------------------------------------------ */
+
+/* Each value field is followed by the number of bytes stored in it; 0 when
+ * the value was absent or longer than the field. Texts are not
+ * NUL-terminated when they fill their field. */
+typedef struct LpaProfileInfo {
+    uint8_t profileInfoRaw[1300];      /* the whole content of the profile's entry */
+    size_t profileInfoRawLength;
+    uint8_t iccid[10];                 /* card byte order (nibble-swapped BCD) */
+    size_t iccidLength;
+    uint8_t profileState[2];           /* 0 disabled, 1 enabled */
+    size_t profileStateLength;
+    char serviceProviderName[32];
+    size_t serviceProviderNameLength;
+    char profileName[64];
+    size_t profileNameLength;
+    uint8_t profileClass[2];           /* 0 test, 1 provisioning, 2 operational */
+    size_t profileClassLength;
+    char nickname[64];
+    size_t nicknameLength;
+    uint8_t icon[1024];
+    size_t iconLength;
+    uint8_t iconType[2];
+    size_t iconTypeLength;
+} LpaProfileInfo;
+
+/* The compact record: what the profile policy rules check needs. */
+typedef struct LpaProfileInfoForPpr {
+    uint8_t iccid[10];
+    size_t iccidLength;
+    uint8_t profileState[2];
+    size_t profileStateLength;
+    uint8_t profileClass[2];
+    size_t profileClassLength;
+    uint8_t profilePolicyRules[2];
+    size_t profilePolicyRulesLength;
+} LpaProfileInfoForPpr;
+
+/* A profile list, owned by the caller. profileInfo points at an array of
+ * maxProfileInfo records: LpaProfileInfo for lpaGetProfilesInfo,
+ * LpaProfileInfoForPpr for lpaGetProfilesInfo_ex. */
+typedef struct LpaProfileInfoList {
+    size_t countProfileInfo;       /* records written */
+    size_t numberProfileInfoFound; /* profiles the eUICC listed; may exceed the capacity */
+    size_t maxProfileInfo;         /* capacity of the array */
+    void *profileInfo;
+} LpaProfileInfoList;
+
+typedef struct LpaEid {
+    uint8_t eid[64];
+    size_t eidLength;
+} LpaEid;
+
+#define LPA_READER_NAME_LENGTH 64
+
+/* ------------------------------------------------------------------------
+ * Lifecycle, versions, parameters, readers
+ * ------------------------------------------------------------------------ */
+
+/* The API version {1, 7}: one constant, the same pointer on every call. */
+LPA_API const LpaApiVersion *lpaGetApiVersion(void);
+
+/* lpaInitializeWithInputOutputFolder(folder, folder). */
+LPA_API bool lpaInitialize(const char *folder);
+
+/* Starts the engine: opens outputFolder/lpa.log, creates the SE and HTTP
+ * media and reads inputFolder/lpa_config.ini (once per process). Folders
+ * must have fewer than 260 characters. False when already initialised
+ * (no error code) or on failure (0x2001, 0x2002, 0x201D). */
+LPA_API bool lpaInitializeWithInputOutputFolder(const char *inputFolder, const char *outputFolder);
+
+/* Frees both media and closes the log; false when not initialised. */
+LPA_API bool lpaUninitialize(void);
+
+LPA_API bool lpaIsInitialized(void);
+
+/* Fills {1, 6, 1, 1}; false for NULL. */
+LPA_API bool lpaGetVersion(LpaVersion *version);
+
+/* Configuration parameters by key (case-insensitive). value and buffer hold
+ * one byte for BOOL, an int32_t for LONG, a NUL-terminated text for STRING.
+ * Restricted keys are refused with 0x2013. */
+LPA_API bool lpaSetConfigParameter(const char *key, int32_t type, const void *value);
+LPA_API bool lpaGetConfigParameter(const char *key, int32_t type, void *buffer, size_t bufferSize);
+
+/* Writes *exists and *type (1664 when absent or restricted); true whenever
+ * the three pointers are given. */
+LPA_API bool lpaIsConfigParameterExist(const char *key, int32_t *type, bool *exists);
+
+/* Fills up to capacity names of 64 characters and the count. Capacity 0
+ * writes nothing and answers false. */
+LPA_API bool lpaGetReaderList(char (*readerNames)[LPA_READER_NAME_LENGTH], size_t capacity, size_t *readerCount);
+
+/* The extended API is not available: each answers false with 0x201F. */
+LPA_API bool lpaExGetFullParametersList(void);
+LPA_API bool lpaExClearProfileNotification(void);
+LPA_API bool lpaExGetProfileNotificationList(void);
+LPA_API bool lpaExCardReset(void);
+LPA_API bool lpaExGetExtraVersion(void);
+LPA_API bool lpaExWriteMemoryStatusDumpToLog(void);
+LPA_API bool lpaExGetMemoryStatus(void);
+LPA_API bool lpaExCheckMemoryAllocated(void);
+
+/* ------------------------------------------------------------------------
+ * Profile management (each call opens and closes the card connection)
+ * ------------------------------------------------------------------------ */
+
+LPA_API bool lpaGetProfilesNumber(size_t *count);
+
+/* Full records into the caller's array of list->maxProfileInfo records. */
+LPA_API bool lpaGetProfilesInfo(LpaProfileInfoList *list);
+
+/* Compact records (with the policy rules) into the caller's array. */
+LPA_API bool lpaGetProfilesInfo_ex(LpaProfileInfoList *list);
+
+LPA_API bool lpaGetEID(LpaEid *eid);
+
+/* resetOptions: exactly 2 bytes (the BIT STRING content). */
+LPA_API bool lpaMemoryReset(const uint8_t *resetOptions, size_t length);
+
+/* ICCIDs in card byte order, sent unchanged. */
+LPA_API bool lpaEnableProfileByIccid(const uint8_t *iccid, size_t length);
+LPA_API bool lpaDisableProfileByIccid(const uint8_t *iccid, size_t length);
+LPA_API bool lpaDeleteProfileByIccid(const uint8_t *iccid, size_t length);
+
+/* A nickname of at most 64 bytes; length 0 clears it. */
+LPA_API bool lpaSetNicknameByIccid(const uint8_t *iccid, size_t iccidLength, const char *nickname,
+                                   size_t nicknameLength);
+
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
+#ifndef __cplusplus
+#define LPA_STATIC_ASSERT _Static_assert
+#else
+#define LPA_STATIC_ASSERT static_assert
+#endif
+#if UINTPTR_MAX > 0xFFFFFFFFu
+LPA_STATIC_ASSERT(sizeof(LpaProfileInfo) == 2600, "LpaProfileInfo is 2600 bytes");
+LPA_STATIC_ASSERT(sizeof(LpaProfileInfoForPpr) == 72, "LpaProfileInfoForPpr is 72 bytes");
+LPA_STATIC_ASSERT(sizeof(LpaEid) == 72, "LpaEid is 72 bytes");
+LPA_STATIC_ASSERT(sizeof(LpaProfileInfoList) == 32, "LpaProfileInfoList is 32 bytes");
+#endif
+#undef LPA_STATIC_ASSERT
+#endif
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,10 +2,13 @@
 
 #include <stdio.h>
 
+#include "lpa.h"
 #include "lpa_core_log.h"
 #include "lpa_error_internal.h"
+#include "se_media_manager.h"
 
 char lpaCurrentApiName[LPA_API_NAME_SIZE] = {};
+uint64_t lpaApiCallDepth = 0;
 
 void _lpaApiFrameOpen(const char *apiName)
 {
@@ -26,4 +29,41 @@ void _lpaApiFrameClose(void)
         }
     }
     lpaCoreLogFlush();
+}
+
+void _lpaApiFrameEnterCardOperation(const char *apiName)
+{
+    _lpaApiFrameOpen(apiName);
+    lpaResetErrorCode();
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ %s()", lpaCurrentApiName);
+    ++lpaApiCallDepth;
+}
+
+bool _lpaApiFrameLeaveCardOperation(bool result)
+{
+    --lpaApiCallDepth;
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- %s() : return %s", lpaCurrentApiName, result ? "true" : "false");
+    _lpaApiFrameClose();
+    return result;
+}
+
+bool _lpaApiRunCardOperation(const char *apiName, bool (*call)(void *context), void *context)
+{
+    _lpaApiFrameEnterCardOperation(apiName);
+    bool operationResult = false;
+    if (_lpaManagerConnectReaderAndSelectISDR()) {
+        operationResult = call(context);
+    }
+    bool connectionResult = _lpaManagerUnselectISDRAndDisconnectReader();
+    return _lpaApiFrameLeaveCardOperation(operationResult && connectionResult);
+}
+
+extern "C" LPA_API void lpaApiFrameBegin(const char *apiName)
+{
+    _lpaApiFrameEnterCardOperation(apiName);
+}
+
+extern "C" LPA_API bool lpaApiFrameEnd(bool result)
+{
+    return _lpaApiFrameLeaveCardOperation(result);
 }

@@ -1,6 +1,7 @@
 /*
  * Entry points of the LPA engine that its host program calls directly,
- * besides the lpa API: the engine log trampolines and their levels.
+ * besides the lpa API: the engine log trampolines and their levels, and
+ * the call frame of the card operations.
  * Compiles as C and as C++.
  */
 #ifndef LPA_HOST_H
@@ -40,6 +41,25 @@ LPA_API void lpaCoreLogSetLevel(int32_t level);
  * certPath configuration parameter). The path must have fewer than 260
  * characters; a NULL or longer path answers false and changes nothing. */
 LPA_API bool lpaManagerSetCertPath(const char *path);
+
+/* Opens the card connection: establishes the SE media context, connects
+ * the reader (a logical channel to the eUICC) and selects the ISD-R, at
+ * most 12 attempts 3000 ms apart. Records 0x2006 to 0x200B on failure. */
+LPA_API bool _lpaManagerConnectReaderAndSelectISDR(void);
+
+/* Closes the card connection (after every open attempt, a failed one
+ * included): disconnects the reader and releases the context. True when
+ * no context remains; records 0x200A when the reader does not let go. */
+LPA_API bool _lpaManagerUnselectISDRAndDisconnectReader(void);
+
+/* The call frame of the card operations, for a host that runs an engine
+ * manager call itself. lpaApiFrameBegin writes the "started" line, records
+ * the name, resets the last error and writes "++ <name>()"; the host then
+ * opens the card connection, makes its call and closes the connection;
+ * lpaApiFrameEnd(result) writes "-- <name>() : return ..." and the
+ * "terminated" line, flushes the log and answers result. */
+LPA_API void lpaApiFrameBegin(const char *apiName);
+LPA_API bool lpaApiFrameEnd(bool result);
 
 #ifdef __cplusplus
 }

@@ -33,5 +33,24 @@ int main(void)
     if (lpaGetErrorCode() != LPA_NO_ERROR) {
         return 3;
     }
+
+    /* Queries that need no running engine. */
+    const LpaApiVersion *api = lpaGetApiVersion();
+    LpaVersion version;
+    if (api != lpaGetApiVersion() || api->major != 1 || api->minor != 7 || !lpaGetVersion(&version) ||
+        version.major != 1 || version.minor != 6 || version.revision != 1 || version.build != 1) {
+        return 4;
+    }
+    if (lpaIsInitialized() || lpaUninitialize()) {
+        return 5;
+    }
+    /* A card operation before initialisation fails in its frame. */
+    LpaEid eid;
+    if (lpaGetEID(&eid) || lpaGetErrorCode() != LPA_ERROR_SE_MEDIA_NOT_INITIALIZED) {
+        return 6;
+    }
+    if (sizeof(LpaProfileInfoList) != 4 * sizeof(size_t)) {
+        return 7;
+    }
     return 0;
 }

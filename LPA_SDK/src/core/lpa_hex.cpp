@@ -46,3 +46,20 @@ bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *o
     *outLength = count;
     return true;
 }
+
+size_t byteArray2HexStr(const uint8_t *bytes, size_t length, char *out, size_t capacity)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    if (out != NULL && capacity > 0) {
+        out[0] = '\0';
+    }
+    if (bytes == NULL || out == NULL || length == 0 || capacity == 0 || length > (capacity - 1) / 2) {
+        return 0;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        out[2 * i] = digits[bytes[i] >> 4];
+        out[2 * i + 1] = digits[bytes[i] & 0x0F];
+    }
+    out[2 * length] = '\0';
+    return 2 * length;
+}

@@ -1,6 +1,8 @@
 /*
- * Hexadecimal text to bytes, shared by the engine modules (configuration,
- * APDU replies, transaction ids).
+ * Hexadecimal text to bytes and bytes to hexadecimal text, shared by the
+ * engine modules.
+ *
+ * Not thread-safe: the engine is driven from one thread at a time.
  */
 #ifndef LPA_HEX_H
 #define LPA_HEX_H
@@ -8,6 +10,9 @@
 #include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
+
+/* compareEqualStringIgnoringCase lives with the other text helpers. */
+#include "lpa_string.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -21,6 +26,13 @@ extern "C" {
  * line) on a result that does not fit the capacity; bytes before the
  * failing pair may have been written. */
 bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
+
+/* Writes the bytes as upper-case hexadecimal text (two digits a byte, high
+ * nibble first) and a NUL into out. Answers the number of characters
+ * written without the NUL, or 0 (out left empty when capacity allows) when
+ * bytes or out is NULL, length is 0, or the text and its NUL do not fit
+ * the capacity. */
+size_t byteArray2HexStr(const uint8_t *bytes, size_t length, char *out, size_t capacity);
 
 #ifdef __cplusplus
 }

@@ -621,6 +621,15 @@ extern "C" LPA_API bool lpaManagerSetCertPath(const char *path)
     return true;
 }
 
+void _lpaManagerClearEngineValues(void)
+{
+    memset(_readerName, 0, sizeof(_readerName));
+    memset(_certPath, 0, sizeof(_certPath));
+    memset(_deviceInfoTlvText, 0, sizeof(_deviceInfoTlvText));
+    memset(_deviceInfoTlvBytes, 0, sizeof(_deviceInfoTlvBytes));
+    _deviceInfoTlvLength = 0;
+}
+
 const char *lpaManagerGetReaderName(void)
 {
     return _readerName;

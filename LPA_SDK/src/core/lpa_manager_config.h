@@ -105,6 +105,10 @@ bool lpaConfigFileLoad(bool *present);
 
 /* lpaManagerSetCertPath (exported) is declared in lpa_host.h. */
 
+/* Empties readerName, certPath and deviceInfoTlv (text and bytes), without
+ * a line (the engine's first initialisation). */
+void _lpaManagerClearEngineValues(void);
+
 /* Read accessors of the engine values. */
 const char *lpaManagerGetReaderName(void);
 const char *lpaManagerGetCertPath(void);
