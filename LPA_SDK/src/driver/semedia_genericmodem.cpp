@@ -478,12 +478,8 @@ bool _seMediaGenericModemConnect(TSEMedia *media, const char *readerName)
 {
     static const char name[] = "_seMediaGenericModemConnect";
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> %s()", name);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
-        return _traceExit(name, false);
-    }
     TSEMediaGenericModem *modem = _modemOf(media);
-    if (readerName == NULL || modem == NULL) {
+    if (media == NULL || readerName == NULL || modem == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "NULL parameter detected!");
         return _traceExit(name, false);
     }
