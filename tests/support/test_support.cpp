@@ -33,28 +33,6 @@ TempDir::~TempDir()
     RemoveTree(path_);
 }
 
-void RemoveTree(const std::string &path)
-{
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) {
-        return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        chmod(path.c_str(), 0755);
-        if (DIR *d = opendir(path.c_str())) {
-            while (struct dirent *e = readdir(d)) {
-                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
-                    RemoveTree(path + "/" + e->d_name);
-                }
-            }
-            closedir(d);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
-
 ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name)
 {
     const char *old = std::getenv(name);
@@ -76,32 +54,6 @@ ScopedEnv::~ScopedEnv()
     } else {
         unsetenv(name_.c_str());
     }
-}
-
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const std::string &path, const std::string &text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-bool FileExists(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-long long FileSize(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
 bool WaitUntil(const std::function<bool()> &pred, int timeoutMs)

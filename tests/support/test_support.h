@@ -9,7 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 namespace hbrtest {
+
+using hbr_test::FileExists;
+using hbr_test::FileSize;
+using hbr_test::ReadFile;
+using hbr_test::RemoveTree;
+using hbr_test::WriteFile;
 
 // A fresh folder (mkdtemp), removed with its contents on destruction.
 class TempDir {
@@ -25,8 +33,6 @@ private:
     std::string path_;
 };
 
-void RemoveTree(const std::string &path);
-
 // Sets (or, with null, unsets) an environment variable for a scope.
 class ScopedEnv {
 public:
@@ -38,11 +44,6 @@ private:
     bool had_;
     std::string old_;
 };
-
-std::string ReadFile(const std::string &path);
-void WriteFile(const std::string &path, const std::string &text);
-bool FileExists(const std::string &path);
-long long FileSize(const std::string &path);
 
 // Polls `pred` every 10 ms until it holds or `timeoutMs` passed.
 bool WaitUntil(const std::function<bool()> &pred, int timeoutMs);
