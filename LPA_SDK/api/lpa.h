@@ -48,6 +48,16 @@ LPA_API const char *lpaGetErrorCodeDescription(uint32_t code);
 LPA_API const LpaErrorCodeDescription *lpaExGetListErrorCodeDescription(void);
 
 /* ------------------------------------------------------------------------
+ * Configuration parameters
+ * ------------------------------------------------------------------------ */
+
+/* Types of configuration parameter values: BOOL is one byte (0 or 1),
+ * LONG an int32_t, STRING a NUL-terminated text. */
+#define LPA_PARAMETER_TYPE_BOOL   0
+#define LPA_PARAMETER_TYPE_LONG   1
+#define LPA_PARAMETER_TYPE_STRING 2
+
+/* ------------------------------------------------------------------------
  * Execution-error events
  * ------------------------------------------------------------------------ */
 

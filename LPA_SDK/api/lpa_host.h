@@ -36,6 +36,11 @@ LPA_API void lpaCoreLogFlush(void);
 /* Sets the engine log level as given, without a check or a log line. */
 LPA_API void lpaCoreLogSetLevel(int32_t level);
 
+/* Stores the CA certificate file used to verify HTTPS servers (the
+ * certPath configuration parameter). The path must have fewer than 260
+ * characters; a NULL or longer path answers false and changes nothing. */
+LPA_API bool lpaManagerSetCertPath(const char *path);
+
 #ifdef __cplusplus
 }
 #endif

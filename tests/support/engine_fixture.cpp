@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config_defaults.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_api_frame.h"
@@ -23,6 +24,7 @@ void RestoreEngineDefaults()
     lpaResetErrorCode();
     lpaCurrentApiName[0] = '\0';
     _lpaManagerSetAppEventExecutionErrorCallback(nullptr, nullptr);
+    RestoreConfigDefaults();
 }
 
 void EngineFixture::SetUp()

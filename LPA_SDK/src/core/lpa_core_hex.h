@@ -1,0 +1,33 @@
+/*
+ * Hexadecimal text to bytes, shared by the engine modules.
+ *
+ * Not thread-safe: the engine is driven from one thread at a time.
+ */
+#ifndef LPA_CORE_HEX_H
+#define LPA_CORE_HEX_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+/* compareEqualStringIgnoringCase lives with the other text helpers. */
+#include "lpa_string.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Converts hexLength characters of hexadecimal text (either case, two
+ * digits a byte, high nibble first) into out. *outLength gives the capacity
+ * of out on entry and receives the number of bytes written on success.
+ * Fails (false, with a DEB line) on fewer than two characters, an odd
+ * count or a character that is not a hexadecimal digit, and (false, no
+ * line) on a result that does not fit the capacity; bytes before the
+ * failing pair may have been written. */
+bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LPA_CORE_HEX_H */

@@ -1,0 +1,157 @@
+#include "lpa_httpmedia.h"
+
+#include "httpmedia_curl.h"
+#include "lpa_core_log.h"
+#include "lpa_core_memory.h"
+
+const HttpMediaOptionValues httpMediaOptionDefaults = {{true, true, false}, {60, 60}};
+
+HttpMediaOptionValues httpMediaOptionValues = httpMediaOptionDefaults;
+
+THTTPMedia *_httpMedia = NULL;
+
+static const char *_boolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
+static bool _httpMediaIsCreated(void)
+{
+    if (_httpMedia == NULL) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "_httpMedia is not created !");
+        return false;
+    }
+    return true;
+}
+
+THTTPMedia *New_HTTPMediaBase(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++New_HTTPMediaBase");
+    return (THTTPMedia *)LPA_MALLOC(sizeof(THTTPMedia));
+}
+
+bool httpMediaManagerInitialize(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerInitialize()");
+    if (_httpMedia != NULL) {
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "-httpMediaManagerInitialize()");
+        return false;
+    }
+    _httpMedia = New_HTTPMediaCurl();
+    if (_httpMedia == NULL) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Unable to create _httpMedia !");
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-httpMediaManagerInitialize()");
+    return _httpMedia != NULL;
+}
+
+bool httpMediaManagerIsInitialized(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerIsInitialized()");
+    return _httpMedia != NULL;
+}
+
+bool httpMediaManagerDelete(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerDelete()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    Delete_HTTPMediaCurl(_httpMedia);
+    _httpMedia = NULL;
+    return true;
+}
+
+bool httpMediaManagerSetCallbackEventExecutionError(LpaEventExecutionErrorCallback callback)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerSetCallbackEventExecutionError()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    bool result = _httpMedia->httpMediaSetCallbackEventExecutionError(_httpMedia, callback);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetCallbackEventExecutionError() : return %s",
+               _boolText(result));
+    return result;
+}
+
+bool httpMediaManagerHttpExecuteInit(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerHttpExecuteInit()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    bool result = _httpMedia->httpMediaHttpExecuteInit(_httpMedia);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerHttpExecuteInit() : return %s", _boolText(result));
+    return result;
+}
+
+bool httpMediaManagerPost(const char *caPath, const char *url, const char *body, int32_t *httpCode)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerPost()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    return _httpMedia->httpMediaHttpExecutePost(_httpMedia, caPath, url, body, httpCode);
+}
+
+char *httpMediaGetBufferResponse(void)
+{
+    if (!_httpMediaIsCreated()) {
+        return NULL;
+    }
+    return _httpMedia->httpMediaGetBufferResponse(_httpMedia);
+}
+
+bool httpMediaHttpExectueCleanup(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaHttpExectueCleanup()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    _httpMedia->httpMediaHttpExecuteCleanup(_httpMedia);
+    return true;
+}
+
+bool httpMediaManagerSetBooleanOption(HttpMediaOptionType id, bool value)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerSetBooleanOption()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    bool result = _httpMedia->httpMediaSetBooleanOption(_httpMedia, id, value);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetBooleanOption() : return %s", _boolText(result));
+    return result;
+}
+
+bool httpMediaManagerGetBooleanOption(HttpMediaOptionType id, bool *value)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerGetBooleanOption()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    bool result = _httpMedia->httpMediaGetBooleanOption(_httpMedia, id, value);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetBooleanOption() : return %s", _boolText(result));
+    return result;
+}
+
+bool httpMediaManagerSetLongOption(HttpMediaOptionType id, int32_t value)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerSetLongOption()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    bool result = _httpMedia->httpMediaSetLongOption(_httpMedia, id, value);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetLongOption() : return %s", _boolText(result));
+    return result;
+}
+
+bool httpMediaManagerGetLongOption(HttpMediaOptionType id, int32_t *value)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerGetLongOption()");
+    if (!_httpMediaIsCreated()) {
+        return false;
+    }
+    bool result = _httpMedia->httpMediaGetLongOption(_httpMedia, id, value);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetLongOption() : return %s", _boolText(result));
+    return result;
+}

@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""A local HTTPS test server (Python 3 standard library only).
+
+It binds 127.0.0.1 on a free port and prints "PORT <n>" once it listens.
+Each request is recorded in the record folder as three files, numbered
+from 1 in the order the requests complete their head:
+  req-<n>.head  the request line and header lines exactly as received
+                (each line with its CRLF), in order
+  req-<n>.body  the body bytes
+  req-<n>.tls   the negotiated TLS version (for example "TLSv1.3")
+
+Answers come from a script: a JSON list with one entry per request, used in
+order (after the last one, "200" with an empty body). An entry is one of
+  {"status": 200, "headers": [["Name", "value"], ...], "body": "text"}
+      "body" may be replaced by "body_repeat": ["text", count]; with
+      "chunks": ["a", "b", ...] the body is sent chunked instead.
+  {"action": "hold", "seconds": N}   read the request, wait N s, close
+  {"action": "close"}                close at once, without reading
+
+TLS options: --cert, --key, --max-tls (1.0, 1.1, 1.2, 1.3), --ciphers.
+Stall mode (--stall N): accept TCP, send no TLS for N s, then close.
+
+Run by hand, for example:
+  hbr_https_test_server.py --cert server.crt --key server.key --record /tmp/rec
+"""
+
+import argparse
+import json
+import os
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+import warnings
+
+TLS_VERSIONS = {
+    "1.0": ssl.TLSVersion.TLSv1,
+    "1.1": ssl.TLSVersion.TLSv1_1,
+    "1.2": ssl.TLSVersion.TLSv1_2,
+    "1.3": ssl.TLSVersion.TLSv1_3,
+}
+
+
+class Script:
+    def __init__(self, entries):
+        self._entries = list(entries)
+        self._lock = threading.Lock()
+        self._next = 0
+        self._recorded = 0
+
+    def take(self):
+        with self._lock:
+            if self._next < len(self._entries):
+                entry = self._entries[self._next]
+            else:
+                entry = {"status": 200}
+            self._next += 1
+            return entry
+
+    def record_number(self):
+        with self._lock:
+            self._recorded += 1
+            return self._recorded
+
+
+def read_line(stream):
+    line = stream.readline(65537)
+    if not line:
+        raise ConnectionError("connection closed")
+    return line
+
+
+def read_request(stream):
+    """Returns (raw head lines, body bytes) of one request."""
+    lines = [read_line(stream)]
+    while True:
+        line = read_line(stream)
+        if line in (b"\r\n", b"\n"):
+            break
+        lines.append(line)
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.decode("latin-1").partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return lines, headers
+
+
+def read_body(stream, headers, sock):
+    if headers.get("expect", "").lower() == "100-continue":
+        sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
+    if headers.get("transfer-encoding", "").lower() == "chunked":
+        body = bytearray()
+        while True:
+            size = int(read_line(stream).split(b";")[0].strip(), 16)
+            if size == 0:
+                while read_line(stream) not in (b"\r\n", b"\n"):
+                    pass
+                return bytes(body)
+            body += stream.read(size)
+            read_line(stream)
+    length = int(headers.get("content-length", "0") or "0")
+    return stream.read(length) if length > 0 else b""
+
+
+def answer(sock, entry):
+    status = int(entry.get("status", 200))
+    extra = [(str(n), str(v)) for n, v in entry.get("headers", [])]
+    head = ["HTTP/1.1 %d Answer" % status]
+    head += ["%s: %s" % (n, v) for n, v in extra]
+    if "chunks" in entry:
+        head.append("Transfer-Encoding: chunked")
+        head.append("Connection: close")
+        sock.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
+        for chunk in entry["chunks"]:
+            data = chunk.encode("utf-8")
+            sock.sendall(b"%x\r\n" % len(data) + data + b"\r\n")
+        sock.sendall(b"0\r\n\r\n")
+        return
+    if "body_repeat" in entry:
+        text, count = entry["body_repeat"]
+        body = text.encode("utf-8") * int(count)
+    else:
+        body = entry.get("body", "").encode("utf-8")
+    if status not in (204, 304) and not (100 <= status < 200):
+        head.append("Content-Length: %d" % len(body))
+    head.append("Connection: close")
+    sock.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body)
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        server = self.server
+        raw = self.request
+        if server.stall is not None:
+            time.sleep(server.stall)
+            return
+        try:
+            tls = server.context.wrap_socket(raw, server_side=True)
+        except (ssl.SSLError, OSError):
+            return
+        try:
+            entry = server.script.take()
+            if entry.get("action") == "close":
+                return
+            stream = tls.makefile("rb")
+            lines, headers = read_request(stream)
+            body = read_body(stream, headers, tls)
+            self.record(lines, body, tls.version() or "")
+            if entry.get("action") == "hold":
+                time.sleep(float(entry.get("seconds", 0)))
+                return
+            answer(tls, entry)
+        except (ConnectionError, ssl.SSLError, OSError, ValueError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+    def record(self, lines, body, version):
+        folder = self.server.record
+        if not folder:
+            return
+        number = self.server.script.record_number()
+        base = os.path.join(folder, "req-%d" % number)
+        # Body and TLS first: the head file tells a reader the record is whole.
+        with open(base + ".body.tmp", "wb") as f:
+            f.write(body)
+        os.replace(base + ".body.tmp", base + ".body")
+        with open(base + ".tls.tmp", "w") as f:
+            f.write(version)
+        os.replace(base + ".tls.tmp", base + ".tls")
+        with open(base + ".head.tmp", "wb") as f:
+            f.write(b"".join(lines))
+        os.replace(base + ".head.tmp", base + ".head")
+
+
+class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    # Old TLS versions are offered on purpose (TLS floor tests).
+    warnings.filterwarnings("ignore", category=DeprecationWarning)
+    parser = argparse.ArgumentParser(description="local HTTPS test server")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--max-tls", choices=sorted(TLS_VERSIONS))
+    parser.add_argument("--ciphers")
+    parser.add_argument("--script", help="JSON file: list of answer entries")
+    parser.add_argument("--record", help="folder for the request records")
+    parser.add_argument("--stall", type=float, help="accept TCP, send no TLS for N s, close")
+    args = parser.parse_args()
+
+    entries = []
+    if args.script:
+        with open(args.script, encoding="utf-8") as f:
+            entries = json.load(f)
+
+    context = None
+    if args.stall is None:
+        if not args.cert or not args.key:
+            parser.error("--cert and --key are needed unless --stall is given")
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.cert, args.key)
+        if args.ciphers:
+            context.set_ciphers(args.ciphers)
+        if args.max_tls:
+            maximum = TLS_VERSIONS[args.max_tls]
+            context.maximum_version = maximum
+            if maximum < context.minimum_version:
+                context.minimum_version = maximum
+
+    if args.record:
+        os.makedirs(args.record, exist_ok=True)
+
+    server = Server(("127.0.0.1", 0), Handler)
+    server.context = context
+    server.script = Script(entries)
+    server.record = args.record
+    server.stall = args.stall
+    print("PORT %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())

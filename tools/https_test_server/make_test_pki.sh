@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Makes a throw-away PKI for the HTTPS tests (EC P-256, openssl command):
+#   ca.crt/ca.key              test CA
+#   server.crt/server.key      IP:127.0.0.1 + DNS:localhost, signed by ca
+#   ca2.crt/ca2.key            a second, unrelated CA
+#   server2.crt/server2.key    the same names, signed by ca2
+#   wrongname.crt/wrongname.key DNS:wrong-name.invalid only, signed by ca
+# Usage: make_test_pki.sh OUTDIR
+# Idempotent: a complete OUTDIR is left as it is. Nothing here is secret or
+# kept: the folder lives in the build tree.
+set -euo pipefail
+
+out=${1:?usage: make_test_pki.sh OUTDIR}
+if [[ -f "$out/.complete" ]]; then
+  exit 0
+fi
+
+parent=$(dirname "$out")
+mkdir -p "$parent"
+work=$(mktemp -d "$parent/.pki.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+days=3650
+newkey=(-newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes)
+
+make_ca() { # name CN
+  openssl req -x509 "${newkey[@]}" -keyout "$work/$1.key" -out "$work/$1.crt" \
+    -days "$days" -subj "/CN=$2" \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+}
+
+make_leaf() { # name ca subjectAltName
+  openssl req -new "${newkey[@]}" -keyout "$work/$1.key" -out "$work/$1.csr" \
+    -subj "/CN=$1" 2>/dev/null
+  cat > "$work/$1.ext" <<EXT
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+extendedKeyUsage=serverAuth
+subjectAltName=$3
+EXT
+  openssl x509 -req -in "$work/$1.csr" -CA "$work/$2.crt" -CAkey "$work/$2.key" \
+    -CAcreateserial -days "$days" -extfile "$work/$1.ext" -out "$work/$1.crt" 2>/dev/null
+  rm -f "$work/$1.csr" "$work/$1.ext"
+}
+
+make_ca ca "Hollowbright Test CA"
+make_ca ca2 "Unrelated Test CA"
+make_leaf server ca "IP:127.0.0.1,DNS:localhost"
+make_leaf server2 ca2 "IP:127.0.0.1,DNS:localhost"
+make_leaf wrongname ca "DNS:wrong-name.invalid"
+rm -f "$work"/*.srl
+touch "$work/.complete"
+
+# Another process may have finished first; keep whichever folder won.
+if ! mv -T "$work" "$out" 2>/dev/null; then
+  [[ -f "$out/.complete" ]] || { echo "make_test_pki: cannot create $out" >&2; exit 1; }
+fi
+trap - EXIT
+rm -rf "$work"
