@@ -26,6 +26,12 @@ extern "C" {
  * failing pair may have been written. */
 bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
 
+/* Writes length bytes as upper-case hexadecimal text (two digits a byte,
+ * high nibble first) with a NUL into out of outCapacity characters. Answers
+ * false, with out holding "" when outCapacity > 0, when the text and its
+ * NUL do not fit or out is NULL; data may be NULL only with length 0. */
+bool byteArray2HexStr(const uint8_t *data, size_t length, char *out, size_t outCapacity);
+
 #ifdef __cplusplus
 }
 #endif
