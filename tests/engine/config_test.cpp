@@ -10,6 +10,7 @@
 #include "fresh_process.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
+#include "lpa_hex.h"
 #include "lpa_host.h"
 #include "lpa_httpmedia.h"
 
@@ -262,6 +263,17 @@ TEST_F(ConfigTest, DeviceInfoTlvIsKeptAsTextAndBytes)
     EXPECT_FALSE(SetText("deviceInfoTlv", "ABC"));
     EXPECT_TRUE(HasLine("DEB", "hexStr2ByteArray() => error: ptrInHexString not modulo 2 !"));
     EXPECT_EQ(TakeError(), 0u);
+
+    // The shared converter never writes past the capacity it is given.
+    uint8_t out[3] = {0, 0, 0x77};
+    size_t capacity = 2;
+    EXPECT_FALSE(hexStr2ByteArray("010203", 6, out, &capacity));
+    EXPECT_EQ(out[2], 0x77);
+    capacity = 2;
+    EXPECT_TRUE(hexStr2ByteArray("fF0a", 4, out, &capacity));
+    EXPECT_EQ(capacity, 2u);
+    EXPECT_EQ(out[0], 0xFF);
+    EXPECT_EQ(out[1], 0x0A);
 }
 
 TEST_F(ConfigTest, AllocatorKnobIsSetByTextAndReadBack)

@@ -2,7 +2,6 @@
 
 #include <initializer_list>
 
-#include "lpa_error_internal.h"
 #include "lpa_host.h"
 #include "lpa_httpmedia.h"
 #include "lpa_manager_config.h"
@@ -25,7 +24,6 @@ void RestoreConfigDefaults()
     for (const char *key : {"readerName", "certPath", "deviceInfoTlv"}) {
         _lpaManagerSetStringParameterValue(_lpaManagerFindConfigParameter(key), "");
     }
-    lpaResetErrorCode();
 }
 
 }  // namespace hbr_test

@@ -1,7 +1,7 @@
 // Putting back the configuration and HTTP media state that tests change:
 // the five HTTP option values, the engine values (reader name, CA path,
-// DeviceInfo TLV) and booleans, and the HTTP media record (deleted), and
-// the last error. Called by RestoreEngineDefaults with the log closed.
+// DeviceInfo TLV) and booleans, and the HTTP media record (deleted).
+// Called by RestoreEngineDefaults with the log closed.
 #ifndef HBR_CONFIG_DEFAULTS_H
 #define HBR_CONFIG_DEFAULTS_H
 

@@ -20,11 +20,11 @@ void RestoreEngineDefaults()
     for (uint8_t knob = 1; knob <= 6; ++knob) {
         lpaCoreMemorySetParamGenerateErr(knob, 0);
     }
+    RestoreConfigDefaults();
     // Last error, running export name and application callback.
     lpaResetErrorCode();
     lpaCurrentApiName[0] = '\0';
     _lpaManagerSetAppEventExecutionErrorCallback(nullptr, nullptr);
-    RestoreConfigDefaults();
 }
 
 void EngineFixture::SetUp()

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <sys/wait.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -47,7 +49,9 @@ std::vector<std::string> ChildEnvironment(const EnvironmentList &extra)
     return result;
 }
 
-std::vector<char *> Pointers(std::vector<std::string> &texts)
+}  // namespace
+
+std::vector<char *> NullTerminatedPointers(std::vector<std::string> &texts)
 {
     std::vector<char *> pointers;
     for (auto &text : texts) {
@@ -56,8 +60,6 @@ std::vector<char *> Pointers(std::vector<std::string> &texts)
     pointers.push_back(nullptr);
     return pointers;
 }
-
-}  // namespace
 
 bool InFreshProcess()
 {
@@ -79,10 +81,10 @@ bool RunInFreshProcess(const EnvironmentList &extraEnvironment)
     EnvironmentList environment = extraEnvironment;
     environment.emplace_back(kChildVariable, name);
     std::vector<std::string> envTexts = ChildEnvironment(environment);
-    std::vector<char *> envp = Pointers(envTexts);
+    std::vector<char *> envp = NullTerminatedPointers(envTexts);
     std::vector<std::string> argTexts = {"fresh-process-test", "--gtest_filter=" + name,
                                          "--gtest_color=no"};
-    std::vector<char *> argv = Pointers(argTexts);
+    std::vector<char *> argv = NullTerminatedPointers(argTexts);
 
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
@@ -98,6 +100,8 @@ bool RunInFreshProcess(const EnvironmentList &extraEnvironment)
     }
     if (pid == 0) {
         // Only async-signal-safe calls between fork and exec.
+        // Never outlive this test process, even when it crashes.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(pipeFds[1], STDOUT_FILENO);
         dup2(pipeFds[1], STDERR_FILENO);
         close(pipeFds[0]);

@@ -30,6 +30,10 @@ bool RunInFreshProcess(const EnvironmentList &extraEnvironment = {});
 // True when this process is the child started for the current test.
 bool InFreshProcess();
 
+// The texts' C strings followed by a NULL, for execv-style calls (the
+// pointers stay valid while the texts are not changed).
+std::vector<char *> NullTerminatedPointers(std::vector<std::string> &texts);
+
 }  // namespace hbr_test
 
 #define HBR_RUN_IN_FRESH_PROCESS(...)                              \

@@ -6,7 +6,7 @@
 
 #include "es10b.h"
 #include "lpa_base64.h"
-#include "lpa_core_hex.h"
+#include "lpa_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_internal.h"

@@ -7,12 +7,13 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "lpa_core_hex.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_error_internal.h"
+#include "lpa_hex.h"
 #include "lpa_host.h"
 #include "lpa_httpmedia.h"
+#include "lpa_string.h"
 
 #define T_BOOL LPA_PARAMETER_TYPE_BOOL
 #define T_LONG LPA_PARAMETER_TYPE_LONG
@@ -385,6 +386,16 @@ static HttpMediaOptionType _httpMediaOption(int32_t parameterId)
     }
 }
 
+static bool _isHttpMediaBooleanParameter(int32_t parameterId)
+{
+    return parameterId >= LPA_PARAMETER_ID_ACTIVATE_CURL_DEBUG_MODE && parameterId <= LPA_PARAMETER_ID_CURL_SSL_VERIFYHOST;
+}
+
+static bool _isHttpMediaLongParameter(int32_t parameterId)
+{
+    return parameterId == LPA_PARAMETER_ID_CURL_CONNECT_TIMEOUT || parameterId == LPA_PARAMETER_ID_CURL_TIMEOUT;
+}
+
 static bool _isMemoryKnob(int32_t parameterId)
 {
     return parameterId >= LPA_PARAMETER_ID_MEM_ERR_FIRST && parameterId <= LPA_PARAMETER_ID_MEM_ERR_LAST;
@@ -395,17 +406,23 @@ static uint8_t _memoryKnob(int32_t parameterId)
     return (uint8_t)(parameterId - (LPA_PARAMETER_ID_MEM_ERR_FIRST - 1));
 }
 
+/* A setter given a NULL row or value. */
+static void _refuseNullSetterArgument(const char *setterName)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s() : NULL parameter! Operation canceled.", setterName);
+    lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
+}
+
 bool _lpaManagerSetBooleanParameterValue(const LpaConfigParameter *parameter, const bool *value)
 {
     bool result = false;
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ _lpaManagerSetBooleanParameterValue(...)");
     if (parameter == NULL || value == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_lpaManagerSetBooleanParameterValue() : NULL parameter! Operation canceled.");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
+        _refuseNullSetterArgument("_lpaManagerSetBooleanParameterValue");
     } else if (_engineBoolean(parameter->id) != NULL) {
         *_engineBoolean(parameter->id) = *value;
         result = true;
-    } else if (parameter->type == T_BOOL && _httpMediaOption(parameter->id) >= 0) {
+    } else if (_isHttpMediaBooleanParameter(parameter->id)) {
         result = httpMediaManagerSetBooleanOption(_httpMediaOption(parameter->id), *value);
     } else {
         lpaSetLastErrorCode(LPA_ERROR_UNKNOWN_PARAMETER);
@@ -423,8 +440,7 @@ bool _lpaManagerGetBooleanParameterValue(int32_t parameterId, bool *value)
     } else if (_engineBoolean(parameterId) != NULL) {
         *value = *_engineBoolean(parameterId);
         result = true;
-    } else if (parameterId >= LPA_PARAMETER_ID_ACTIVATE_CURL_DEBUG_MODE &&
-               parameterId <= LPA_PARAMETER_ID_CURL_SSL_VERIFYHOST) {
+    } else if (_isHttpMediaBooleanParameter(parameterId)) {
         result = httpMediaManagerGetBooleanOption(_httpMediaOption(parameterId), value);
         if (result) {
             lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value                               : %s", _boolText(*value));
@@ -449,15 +465,13 @@ bool _lpaManagerSetLongParameterValue(const LpaConfigParameter *parameter, const
     bool result = false;
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ _lpaManagerSetLongParameterValue(...)");
     if (parameter == NULL || value == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_lpaManagerSetLongParameterValue() : NULL parameter! Operation canceled.");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
+        _refuseNullSetterArgument("_lpaManagerSetLongParameterValue");
     } else if (parameter->id == LPA_PARAMETER_ID_LOG_MAX_SIZE) {
         /* Refused without an error code: too small, or no log backend. */
         if (*value > LPA_LOG_MAX_SIZE_FLOOR && lpaLogHooks.installed && lpaLogHooks.setMaxSize != NULL) {
             result = lpaLogHooks.setMaxSize(*value);
         }
-    } else if (parameter->id == LPA_PARAMETER_ID_CURL_CONNECT_TIMEOUT ||
-               parameter->id == LPA_PARAMETER_ID_CURL_TIMEOUT) {
+    } else if (_isHttpMediaLongParameter(parameter->id)) {
         result = httpMediaManagerSetLongOption(_httpMediaOption(parameter->id), *value);
     } else if (_isMemoryKnob(parameter->id)) {
         result = _lpaManagerSetLongMemoryErrorParameterValue(parameter->id, *value);
@@ -477,7 +491,7 @@ bool _lpaManagerGetLongParameterValue(int32_t parameterId, int32_t *value)
     } else if (parameterId == LPA_PARAMETER_ID_LOG_MAX_SIZE) {
         *value = lpaCoreLogGetMaxSize();
         result = true;
-    } else if (parameterId == LPA_PARAMETER_ID_CURL_CONNECT_TIMEOUT || parameterId == LPA_PARAMETER_ID_CURL_TIMEOUT) {
+    } else if (_isHttpMediaLongParameter(parameterId)) {
         result = httpMediaManagerGetLongOption(_httpMediaOption(parameterId), value);
     } else if (_isMemoryKnob(parameterId)) {
         result = lpaCoreMemoryGetGenerateErr(_memoryKnob(parameterId), value);
@@ -518,8 +532,7 @@ bool _lpaManagerSetStringParameterValue(const LpaConfigParameter *parameter, con
     bool result = false;
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ _lpaManagerSetStringParameterValue(...)");
     if (parameter == NULL || value == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_lpaManagerSetStringParameterValue() : NULL parameter! Operation canceled.");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
+        _refuseNullSetterArgument("_lpaManagerSetStringParameterValue");
     } else {
         switch (parameter->id) {
         case LPA_PARAMETER_ID_READER_NAME:

@@ -1,7 +1,4 @@
-#include "lpa_core_hex.h"
-
-#include <ctype.h>
-#include <string.h>
+#include "lpa_hex.h"
 
 #include "lpa_core_log.h"
 

@@ -1,10 +1,9 @@
 /*
- * Hexadecimal text to bytes, shared by the engine modules.
- *
- * Not thread-safe: the engine is driven from one thread at a time.
+ * Hexadecimal text to bytes, shared by the engine modules (configuration,
+ * APDU replies, transaction ids).
  */
-#ifndef LPA_CORE_HEX_H
-#define LPA_CORE_HEX_H
+#ifndef LPA_HEX_H
+#define LPA_HEX_H
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -36,4 +35,4 @@ bool byteArray2HexStr(const uint8_t *data, size_t length, char *out, size_t outC
 }
 #endif
 
-#endif /* LPA_CORE_HEX_H */
+#endif /* LPA_HEX_H */
