@@ -41,6 +41,16 @@ LPA_API void lpaCoreLogSetLevel(int32_t level);
  * characters; a NULL or longer path answers false and changes nothing. */
 LPA_API bool lpaManagerSetCertPath(const char *path);
 
+/* Opens the card connection: establishes the SE media context, connects
+ * the reader (a logical channel to the eUICC) and selects the ISD-R, at
+ * most 12 attempts 3000 ms apart. Records 0x2006 to 0x200B on failure. */
+LPA_API bool _lpaManagerConnectReaderAndSelectISDR(void);
+
+/* Closes the card connection (after every open attempt, a failed one
+ * included): disconnects the reader and releases the context. True when
+ * no context remains; records 0x200A when the reader does not let go. */
+LPA_API bool _lpaManagerUnselectISDRAndDisconnectReader(void);
+
 #ifdef __cplusplus
 }
 #endif

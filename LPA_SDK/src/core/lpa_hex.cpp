@@ -47,20 +47,19 @@ bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *o
     return true;
 }
 
-bool byteArray2HexStr(const uint8_t *data, size_t length, char *out, size_t outCapacity)
+size_t byteArray2HexStr(const uint8_t *bytes, size_t length, char *out, size_t capacity)
 {
     static const char digits[] = "0123456789ABCDEF";
-    if (out == NULL || outCapacity == 0) {
-        return false;
+    if (out != NULL && capacity > 0) {
+        out[0] = '\0';
     }
-    out[0] = '\0';
-    if ((data == NULL && length != 0) || length > (outCapacity - 1) / 2) {
-        return false;
+    if (bytes == NULL || out == NULL || length == 0 || capacity == 0 || length > (capacity - 1) / 2) {
+        return 0;
     }
     for (size_t i = 0; i < length; ++i) {
-        out[2 * i] = digits[data[i] >> 4];
-        out[2 * i + 1] = digits[data[i] & 0x0F];
+        out[2 * i] = digits[bytes[i] >> 4];
+        out[2 * i + 1] = digits[bytes[i] & 0x0F];
     }
     out[2 * length] = '\0';
-    return true;
+    return 2 * length;
 }

@@ -1,6 +1,8 @@
 /*
- * Hexadecimal text to bytes, shared by the engine modules (configuration,
- * APDU replies, transaction ids).
+ * Hexadecimal text to bytes and bytes to hexadecimal text, shared by the
+ * engine modules.
+ *
+ * Not thread-safe: the engine is driven from one thread at a time.
  */
 #ifndef LPA_HEX_H
 #define LPA_HEX_H
@@ -25,11 +27,12 @@ extern "C" {
  * failing pair may have been written. */
 bool hexStr2ByteArray(const char *hex, size_t hexLength, uint8_t *out, size_t *outLength);
 
-/* Writes length bytes as upper-case hexadecimal text (two digits a byte,
- * high nibble first) with a NUL into out of outCapacity characters. Answers
- * false, with out holding "" when outCapacity > 0, when the text and its
- * NUL do not fit or out is NULL; data may be NULL only with length 0. */
-bool byteArray2HexStr(const uint8_t *data, size_t length, char *out, size_t outCapacity);
+/* Writes the bytes as upper-case hexadecimal text (two digits a byte, high
+ * nibble first) and a NUL into out. Answers the number of characters
+ * written without the NUL, or 0 (out left empty when capacity allows) when
+ * bytes or out is NULL, length is 0, or the text and its NUL do not fit
+ * the capacity. */
+size_t byteArray2HexStr(const uint8_t *bytes, size_t length, char *out, size_t capacity);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,110 @@
+// Fault plan of the simulator: ordered rules, each with a match, a repeat
+// count and an action at the AT, APDU or ES10 level. Cleared per test.
+#ifndef HBRSIM_SIM_FAULT_H
+#define HBRSIM_SIM_FAULT_H
+
+#include "sim_tlv.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hbrsim {
+
+enum class FaultLevel { At, Apdu, Es10 };
+
+enum class FaultAction {
+    // AT level
+    ReplaceReply,   // the reply is `text`; the command is not carried out
+    Silence,        // no reply text at all; the command is not carried out
+    WriterResult,   // seam only: the writer returns `number` after leaving `text` in the buffer
+    // APDU level
+    StatusWord,     // the answer is the status word `number` alone; the APDU is not carried out
+    WholeResponse,  // the answer is `bytes` exactly, unchunked; the APDU is not carried out
+    ResponseData,   // the answer's data is `bytes` with status word `number`, chunked as usual
+    PieceSize,      // the APDU is carried out; its answer goes out in pieces of `number` bytes
+    T0Style,        // the APDU is carried out; an answer with data first comes as 61 xx alone
+    Empty61,        // the answer is 61 xx with no data (xx = `number`), pending data kept
+    // ES10 level
+    Es10Answer,     // the ISD-R's answer is `bytes` (with 90 00); the request is not carried out
+    Es10Result,     // the ISD-R answers its result form with the code `number`; not carried out
+};
+
+struct FaultRule {
+    // Match. Empty / negative fields match anything.
+    std::string atText;        // AT level: the command text contains this
+    int ins = -1;              // APDU level: the INS byte
+    int channel = -1;          // APDU level: the logical channel of the class byte
+    uint32_t es10Tag = 0;      // ES10 level: the request's outer tag
+    Bytes es10Request;         // ES10 level: the whole request equals these bytes
+    int fromOccurrence = 1;    // fire only from the k-th matching event on
+    int times = 1;             // how often it fires; -1 always
+
+    FaultAction action = FaultAction::ReplaceReply;
+    std::string text;
+    int64_t number = 0;
+    Bytes bytes;
+
+    // Bookkeeping.
+    int seen = 0;
+    int fired = 0;
+
+    FaultLevel level() const;
+
+    // Fluent construction.
+    static FaultRule at(const std::string &contains = std::string());
+    static FaultRule apdu(int ins = -1, int channel = -1);
+    static FaultRule es10(uint32_t tag = 0);
+    FaultRule &from(int k) { fromOccurrence = k; return *this; }
+    FaultRule &once() { times = 1; return *this; }
+    FaultRule &repeat(int n) { times = n; return *this; }
+    FaultRule &always() { times = -1; return *this; }
+    FaultRule &whenRequest(const Bytes &request) { es10Request = request; return *this; }
+    FaultRule &reply(const std::string &t) { action = FaultAction::ReplaceReply; text = t; return *this; }
+    FaultRule &silence() { action = FaultAction::Silence; return *this; }
+    FaultRule &writerResult(int64_t result, const std::string &stale = std::string())
+    {
+        action = FaultAction::WriterResult; number = result; text = stale; return *this;
+    }
+    FaultRule &statusWord(uint16_t sw) { action = FaultAction::StatusWord; number = sw; return *this; }
+    FaultRule &wholeResponse(const Bytes &b) { action = FaultAction::WholeResponse; bytes = b; return *this; }
+    FaultRule &responseData(const Bytes &b, uint16_t sw = 0x9000)
+    {
+        action = FaultAction::ResponseData; bytes = b; number = sw; return *this;
+    }
+    FaultRule &pieces(int n) { action = FaultAction::PieceSize; number = n; return *this; }
+    FaultRule &t0() { action = FaultAction::T0Style; return *this; }
+    FaultRule &empty61(uint8_t sw2) { action = FaultAction::Empty61; number = sw2; return *this; }
+    FaultRule &es10Answer(const Bytes &b) { action = FaultAction::Es10Answer; bytes = b; return *this; }
+    FaultRule &es10Result(int code) { action = FaultAction::Es10Result; number = code; return *this; }
+};
+
+// An event offered to the plan.
+struct FaultEvent {
+    FaultLevel level = FaultLevel::At;
+    const std::string *atCommand = nullptr;
+    int ins = -1;
+    int channel = -1;
+    uint32_t es10Tag = 0;
+    const Bytes *es10Request = nullptr;
+};
+
+class FaultPlan {
+public:
+    void add(const FaultRule &rule) { rules_.push_back(rule); }
+    void clear() { rules_.clear(); }
+    bool empty() const { return rules_.empty(); }
+    const std::vector<FaultRule> &rules() const { return rules_; }
+
+    // Counts the event for every matching rule of its level and returns the
+    // first rule that fires (nullptr when none). `filter` restricts the
+    // rules considered to some actions (nullptr: all of the level).
+    const FaultRule *fire(const FaultEvent &event, bool (*filter)(FaultAction) = nullptr);
+
+private:
+    std::vector<FaultRule> rules_;
+};
+
+}  // namespace hbrsim
+
+#endif
