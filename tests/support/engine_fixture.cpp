@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "config_defaults.h"
+#include "se_media_defaults.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_api_frame.h"
@@ -25,6 +26,7 @@ void RestoreEngineDefaults()
     lpaResetErrorCode();
     lpaCurrentApiName[0] = '\0';
     _lpaManagerSetAppEventExecutionErrorCallback(nullptr, nullptr);
+    RestoreSeMediaDefaults();
 }
 
 void EngineFixture::SetUp()

@@ -22,9 +22,10 @@ namespace hbr_test {
 
 // Puts the engine's process-wide settings back to their defaults: log
 // level 2 (DEB), maximum size 1048576, rotation off, the six allocator
-// knobs 0, no last error, no running export name and no application
-// execution-error callback, and the configuration values and HTTP media
-// (RestoreConfigDefaults). Closes the log first, so nothing is written
+// knobs 0, no last error, no running export name, no application
+// execution-error callback, the configuration values and HTTP media
+// (RestoreConfigDefaults), the SE media and a fresh simulated module
+// (RestoreSeMediaDefaults). Closes the log first, so nothing is written
 // meanwhile.
 void RestoreEngineDefaults();
 

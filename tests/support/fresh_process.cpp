@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -51,14 +52,36 @@ std::vector<std::string> ChildEnvironment(const EnvironmentList &extra)
 
 }  // namespace
 
-std::vector<char *> NullTerminatedPointers(std::vector<std::string> &texts)
+pid_t StartChildProcess(const std::string &path, std::vector<std::string> arguments,
+                        std::vector<std::string> *environment, int outputFd, int errorFd)
 {
-    std::vector<char *> pointers;
-    for (auto &text : texts) {
-        pointers.push_back(&text[0]);
+    auto pointers = [](std::vector<std::string> &texts) {
+        std::vector<char *> result;
+        for (auto &text : texts) {
+            result.push_back(&text[0]);
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    std::vector<char *> argv = pointers(arguments);
+    std::vector<char *> envp;
+    if (environment != nullptr) {
+        envp = pointers(*environment);
     }
-    pointers.push_back(nullptr);
-    return pointers;
+    pid_t pid = fork();
+    if (pid < 0) {
+        ADD_FAILURE() << "fork: " << std::strerror(errno);
+        return -1;
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(outputFd, STDOUT_FILENO);
+        dup2(errorFd, STDERR_FILENO);
+        execve(path.c_str(), argv.data(), environment != nullptr ? envp.data() : environ);
+        _exit(127);
+    }
+    return pid;
 }
 
 bool InFreshProcess()
@@ -81,33 +104,18 @@ bool RunInFreshProcess(const EnvironmentList &extraEnvironment)
     EnvironmentList environment = extraEnvironment;
     environment.emplace_back(kChildVariable, name);
     std::vector<std::string> envTexts = ChildEnvironment(environment);
-    std::vector<char *> envp = NullTerminatedPointers(envTexts);
-    std::vector<std::string> argTexts = {"fresh-process-test", "--gtest_filter=" + name,
-                                         "--gtest_color=no"};
-    std::vector<char *> argv = NullTerminatedPointers(argTexts);
-
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) {
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return false;
     }
-    pid_t pid = fork();
+    pid_t pid = StartChildProcess("/proc/self/exe",
+                                  {"fresh-process-test", "--gtest_filter=" + name, "--gtest_color=no"},
+                                  &envTexts, pipeFds[1], pipeFds[1]);
     if (pid < 0) {
-        ADD_FAILURE() << "fork: " << std::strerror(errno);
         close(pipeFds[0]);
         close(pipeFds[1]);
         return false;
-    }
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        // Never outlive this test process, even when it crashes.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        execve("/proc/self/exe", argv.data(), envp.data());
-        _exit(127);
     }
     close(pipeFds[1]);
     std::string output;

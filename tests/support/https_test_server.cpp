@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "fresh_process.h"
@@ -70,34 +69,21 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
         args.push_back("--ciphers");
         args.push_back(options.ciphers);
     }
-    std::vector<char *> argv = NullTerminatedPointers(args);
-
     int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int pipeFds[2];
-    if (logFd < 0 || pipe(pipeFds) != 0) {
+    if (logFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
         ADD_FAILURE() << "cannot prepare the server's output: " << std::strerror(errno);
         if (logFd >= 0) {
             close(logFd);
         }
         return false;
     }
-    pid_t pid = fork();
+    pid_t pid = StartChildProcess("/usr/bin/env", args, nullptr, pipeFds[1], logFd);
     if (pid < 0) {
-        ADD_FAILURE() << "fork: " << std::strerror(errno);
         close(logFd);
         close(pipeFds[0]);
         close(pipeFds[1]);
         return false;
-    }
-    if (pid == 0) {
-        // Never outlive this test process, even when it crashes.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(pipeFds[1], STDOUT_FILENO);
-        dup2(logFd, STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        execv("/usr/bin/env", argv.data());
-        _exit(127);
     }
     pid_ = pid;
     close(logFd);

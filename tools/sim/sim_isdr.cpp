@@ -212,6 +212,15 @@ Profile *Isdr::selectProfile(const std::vector<Tlv> &identifiers)
     return nullptr;
 }
 
+Profile *Isdr::selectProfileIn(const Tlv &request, bool &wellFormed)
+{
+    std::vector<Tlv> fields, identifiers;
+    const Tlv *a0 = nullptr;
+    wellFormed = parseAll(request.value, fields) && (a0 = findTag(fields, 0xA0)) != nullptr &&
+                 parseAll(a0->value, identifiers);
+    return wellFormed ? selectProfile(identifiers) : nullptr;
+}
+
 Bytes Isdr::profileInfo(const Profile &p, const std::vector<uint32_t> *tags) const
 {
     auto wanted = [tags](uint32_t tag) {
@@ -293,13 +302,9 @@ void Isdr::addNotification(NotificationEvent event, const Profile &profile)
 
 Es10Answer Isdr::enableProfile(const Tlv &request)
 {
-    std::vector<Tlv> fields, identifiers;
-    const Tlv *a0 = nullptr;
-    if (!parseAll(request.value, fields) || (a0 = findTag(fields, 0xA0)) == nullptr ||
-        !parseAll(a0->value, identifiers)) {
-        return result(kEnableProfile, kUndefinedError);
-    }
-    Profile *target = selectProfile(identifiers);
+    bool wellFormed = true;
+    Profile *target = selectProfileIn(request, wellFormed);
+    if (!wellFormed) return result(kEnableProfile, kUndefinedError);
     if (target == nullptr) return result(kEnableProfile, 1);
     if (target->state != 0) return result(kEnableProfile, 2);
     Profile *current = enabledProfile();
@@ -315,13 +320,9 @@ Es10Answer Isdr::enableProfile(const Tlv &request)
 
 Es10Answer Isdr::disableProfile(const Tlv &request)
 {
-    std::vector<Tlv> fields, identifiers;
-    const Tlv *a0 = nullptr;
-    if (!parseAll(request.value, fields) || (a0 = findTag(fields, 0xA0)) == nullptr ||
-        !parseAll(a0->value, identifiers)) {
-        return result(kDisableProfile, kUndefinedError);
-    }
-    Profile *target = selectProfile(identifiers);
+    bool wellFormed = true;
+    Profile *target = selectProfileIn(request, wellFormed);
+    if (!wellFormed) return result(kDisableProfile, kUndefinedError);
     if (target == nullptr) return result(kDisableProfile, 1);
     if (target->state != 1) return result(kDisableProfile, 2);
     if (target->hasPpr1()) return result(kDisableProfile, 3);

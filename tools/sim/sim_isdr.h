@@ -126,6 +126,8 @@ private:
     Bytes profileInfo(const Profile &p, const std::vector<uint32_t> *tags) const;
     Bytes encodeSeq(const Notification &n) const;
     Profile *selectProfile(const std::vector<Tlv> &identifiers);
+    // The profile named by A0 { 5A / 4F } in an enable or disable request.
+    Profile *selectProfileIn(const Tlv &request, bool &wellFormed);
 };
 
 }  // namespace hbrsim

@@ -43,6 +43,18 @@ static bool _traceExit(const char *function, bool result)
     return result;
 }
 
+/* Entry trace of an operation; false, after "seMedia is NULL !", when the
+ * media is missing. */
+static bool _enter(TSEMedia *media, const char *name, const char *marker = "++")
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s semedia_genericmodem :> %s()", marker, name);
+    if (media == NULL) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+        return false;
+    }
+    return true;
+}
+
 TSEMedia *New_SEMediaGenericModem(void)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> New_SEMediaGenericModem()");
@@ -94,12 +106,10 @@ void Delete_SEMediaGenericModem(TSEMedia *media)
 bool _seMediaGenericModemEstablishContext(TSEMedia *media)
 {
     static const char name[] = "_seMediaGenericModemEstablishContext";
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "+ semedia_genericmodem :> %s()", name);
-    TSEMediaGenericModem *modem = _modemOf(media);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, name, "+")) {
         return _traceExit(name, false);
     }
+    TSEMediaGenericModem *modem = _modemOf(media);
     if (modem == NULL) {
         return _traceExit(name, false);
     }
@@ -114,12 +124,10 @@ bool _seMediaGenericModemEstablishContext(TSEMedia *media)
 bool _seMediaGenericModemReleaseContext(TSEMedia *media)
 {
     static const char name[] = "_seMediaGenericModemReleaseContext";
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> %s()", name);
-    TSEMediaGenericModem *modem = _modemOf(media);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, name)) {
         return _traceExit(name, false);
     }
+    TSEMediaGenericModem *modem = _modemOf(media);
     if (modem == NULL) {
         return _traceExit(name, false);
     }
@@ -137,9 +145,7 @@ bool _seMediaGenericModemReleaseContext(TSEMedia *media)
 bool _seMediaGenericModemIsValidContext(TSEMedia *media)
 {
     static const char name[] = "_seMediaGenericModemIsValidContext";
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> %s()", name);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, name)) {
         return _traceExit(name, false);
     }
     TSEMediaGenericModem *modem = _modemOf(media);
@@ -151,9 +157,7 @@ bool _seMediaGenericModemIsValidContext(TSEMedia *media)
 bool _seMediaGenericModemIsContextEstablished(TSEMedia *media)
 {
     static const char name[] = "_seMediaGenericModemIsContextEstablished";
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> %s()", name);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, name)) {
         return _traceExit(name, false);
     }
     TSEMediaGenericModem *modem = _modemOf(media);
@@ -187,9 +191,7 @@ bool _seMediaGenericModemListReader(TSEMedia *media, char (*names)[SE_MEDIA_READ
                                     size_t *count)
 {
     static const char name[] = "_seMediaGenericModemListReader";
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> %s()", name);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, name)) {
         return _traceExit(name, false);
     }
     if (names == NULL || count == NULL) {
@@ -478,12 +480,8 @@ bool _seMediaGenericModemConnect(TSEMedia *media, const char *readerName)
 {
     static const char name[] = "_seMediaGenericModemConnect";
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> %s()", name);
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
-        return _traceExit(name, false);
-    }
     TSEMediaGenericModem *modem = _modemOf(media);
-    if (readerName == NULL || modem == NULL) {
+    if (media == NULL || readerName == NULL || modem == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "NULL parameter detected!");
         return _traceExit(name, false);
     }
@@ -505,9 +503,7 @@ bool _seMediaGenericModemConnect(TSEMedia *media, const char *readerName)
 
 bool _seMediaGenericModemIsConnected(TSEMedia *media)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemIsConnected()");
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, "_seMediaGenericModemIsConnected")) {
         return false;
     }
     bool connected = _isConnected(_modemOf(media));
@@ -546,9 +542,7 @@ bool _processAPDUresponse(uint8_t *response, size_t *responseLength)
 bool _seMediaGenericModemTransmitApdu(TSEMedia *media, const uint8_t *apdu, size_t length, uint8_t *response,
                                       size_t *responseLength)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemTransmitApdu()");
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, "_seMediaGenericModemTransmitApdu")) {
         return false;
     }
     if (apdu == NULL || response == NULL || length < SE_MEDIA_GENERIC_MODEM_MIN_APDU ||
@@ -607,20 +601,31 @@ bool _seMediaGenericModemTransmitApdu(TSEMedia *media, const uint8_t *apdu, size
     return result;
 }
 
-bool _seMediaGenericModemDisconnect(TSEMedia *media)
+/* The private record of a connected driver, or NULL after the failure
+ * lines of the disconnect operation named by `who`. */
+static TSEMediaGenericModem *_connectedModem(TSEMedia *media, const char *who)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemDisconnect()");
     if (media == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
-        return false;
+        return NULL;
     }
     TSEMediaGenericModem *modem = _modemOf(media);
     if (modem == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_seMediaGenericModemInternalDisconnect(): ptrTSEMediaGenericModem is NULL!");
-        return false;
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s: ptrTSEMediaGenericModem is NULL!", who);
+        return NULL;
     }
     if (!_isConnected(modem)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "_seMediaGenericModemInternalDisconnect(): Modem is already disconnected!");
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "%s: Modem is already disconnected!", who);
+        return NULL;
+    }
+    return modem;
+}
+
+bool _seMediaGenericModemDisconnect(TSEMedia *media)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemDisconnect()");
+    TSEMediaGenericModem *modem = _connectedModem(media, "_seMediaGenericModemInternalDisconnect()");
+    if (modem == NULL) {
         return false;
     }
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_seMediaGenericModemDisconnect(): Close logical channel.");
@@ -635,17 +640,8 @@ bool _seMediaGenericModemDisconnect(TSEMedia *media)
 bool _seMediaGenericModemDisconnectWithReset(TSEMedia *media)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemDisconnectWithReset()");
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
-        return false;
-    }
-    TSEMediaGenericModem *modem = _modemOf(media);
+    TSEMediaGenericModem *modem = _connectedModem(media, "_seMediaGenericModemDisconnectWithReset()");
     if (modem == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "_seMediaGenericModemDisconnectWithReset(): ptrTSEMediaGenericModem is NULL!");
-        return false;
-    }
-    if (!_isConnected(modem)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "_seMediaGenericModemDisconnectWithReset(): Modem is already disconnected!");
         return false;
     }
     bool reset = false;
@@ -681,9 +677,7 @@ bool _seMediaGenericModemDisconnectWithReset(TSEMedia *media)
 
 bool _seMediaGenericModemGetStatus(TSEMedia *media, int32_t *status)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ semedia_genericmodem :> _seMediaGenericModemGetStatus()");
-    if (media == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "seMedia is NULL !");
+    if (!_enter(media, "_seMediaGenericModemGetStatus")) {
         return false;
     }
     if (!_isConnected(_modemOf(media))) {
