@@ -466,7 +466,7 @@ Es10Answer Download::loadSegment(Isdr &isdr, const Bytes &request)
         }
         [[fallthrough]];
     case Phase::A3Header:
-        if (!headerOnly(request, 0xA3, length) || length == 0 || request.size() + length != bf36Left_) {
+        if (!headerOnly(request, 0xA3, length) || length == 0 || request.size() + length > bf36Left_) {
             return failInstall(isdr, tag == 0xA2 ? kCmdReplaceSessionKeys : kCmdLoadProfileElements,
                                kReasonIncorrectInputValues);
         }
