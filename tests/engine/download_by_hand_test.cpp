@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include "curl_environment.h"
 #include "download_test_util.h"
 #include "https_test_server.h"
 #include "lpa_httpmedia.h"
@@ -16,12 +17,7 @@ using namespace hbr_test;
 
 namespace {
 
-class CurlEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
-    void TearDown() override { curl_global_cleanup(); }
-};
-::testing::Environment *const curlEnvironment = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool curlRegistered = RegisterCurlEnvironment();
 
 const char kScenario[] = R"({"profiles": [{"matchingId": "HBR-1", "iccid": "8944476500001234567",
     "profileName": "Hand Made", "metadataPiece": 24, "elements": [100, 300, 50]}]})";

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "config_test_util.h"
+#include "curl_environment.h"
 #include "es10b.h"
 #include "es9plus_client.h"
 #include "https_test_server.h"
@@ -25,12 +26,7 @@ using namespace hbr_test;
 
 namespace {
 
-class CurlEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
-    void TearDown() override { curl_global_cleanup(); }
-};
-::testing::Environment *const curlEnvironment = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool curlRegistered = RegisterCurlEnvironment();
 
 const std::string kChallenge = Base64(Bytes(16, 0x5A));
 

@@ -303,6 +303,51 @@ static bool _buildAddressAndPath(const char *address, size_t addressLength, cons
     return true;
 }
 
+/* How far _postRequest came. */
+typedef enum Es9PostOutcome {
+    ES9_POSTED,
+    ES9_NO_OBJECT,          /* the JSON object could not be made */
+    ES9_NOT_PRINTED,        /* the object could not be printed */
+    ES9_ADDRESS_TOO_LONG    /* address + path over 254 characters */
+} Es9PostOutcome;
+
+/* One function's exchange: the request's keys and values, the target, and
+ * what the post gave back (the answer belongs to the HTTP media). */
+typedef struct Es9Exchange {
+    const char *const *keys;
+    const char *const *values;
+    size_t count;
+    const char *address;
+    size_t addressLength;
+    const char *path;
+    bool exchangeDone;
+    int32_t httpCode;
+    const char *answer;
+} Es9Exchange;
+
+/* Prints the request, builds address + path and posts. The caller cleans
+ * up the HTTP media after a post. */
+static Es9PostOutcome _postRequest(Es9Exchange *exchange, const LpaDownloadCallbacks *callbacks)
+{
+    exchange->exchangeDone = false;
+    exchange->httpCode = 0;
+    exchange->answer = NULL;
+    bool created = false;
+    char *request = _printRequest(exchange->keys, exchange->values, exchange->count, &created);
+    if (request == NULL) {
+        return created ? ES9_NOT_PRINTED : ES9_NO_OBJECT;
+    }
+    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
+    if (!_buildAddressAndPath(exchange->address, exchange->addressLength, exchange->path, addressAndPath)) {
+        cJSON_free(request);
+        return ES9_ADDRESS_TOO_LONG;
+    }
+    exchange->answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchange->exchangeDone,
+                                                     &exchange->httpCode, callbacks);
+    cJSON_free(request);
+    return ES9_POSTED;
+}
+
 static cJSON *_parseAnswer(const char *answer)
 {
     return cJSON_ParseWithLength(answer, strlen(answer));
@@ -413,26 +458,22 @@ bool lpaManagerES9Plus_InitiateAuthentication(TServerData *data, const LpaDownlo
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerES9Plus_InitiateAuthentication ...");
     static const char *const keys[] = {"euiccInfo1", "euiccChallenge", "smdpAddress"};
     const char *values[] = {euiccInfo1Base64, euiccChallengeBase64, serverAddress};
-    bool created = false;
-    char *request = _printRequest(keys, values, 3, &created);
-    if (request == NULL) {
+    Es9Exchange exchange = {keys, values, 3, serverAddress, strlen(serverAddress), ES9_PATH_INITIATE_AUTHENTICATION,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_INITIATE_AUTHENTICATION,
-                              addressAndPath)) {
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Invalid address");
         lpaSetLastErrorCode(LPA_ERROR_INVALID_SERVER_ADDRESS);
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
-    if (answer == NULL || !exchangeDone) {
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
+    if (answer == NULL || !exchange.exchangeDone) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
         lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
         httpMediaHttpExectueCleanup();
@@ -483,24 +524,18 @@ static const char *_lpaManagerAuthenticateClientSendRequest(const char *transact
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_lpaManagerAuthenticateClientSendRequest ...");
     static const char *const keys[] = {"transactionId", "authenticateServerResponse"};
     const char *values[] = {transactionId, authenticateServerResponseBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
-    if (request == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, created ? "Unable to create CJSON object !" : "No enough memory to create CJSON object !");
+    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_AUTHENTICATE_CLIENT,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome != ES9_POSTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, outcome == ES9_NO_OBJECT     ? "No enough memory to create CJSON object !"
+                                      : outcome == ES9_NOT_PRINTED ? "Unable to create CJSON object !"
+                                                                   : "No enought memory to manage authClientSmdpAddr !");
         *error = LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE;
         return NULL;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_AUTHENTICATE_CLIENT, addressAndPath)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "No enought memory to manage authClientSmdpAddr !");
-        *error = LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE;
-        cJSON_free(request);
-        return NULL;
-    }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
     if (answer == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication issue (ptrHttpAuthClientResp is NULL)");
         *error = LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE;
@@ -718,24 +753,20 @@ bool lpaManagerGetBoundProfilePackage(TServerData *data, const LpaDownloadCallba
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerGetBoundProfilePackage ...");
     static const char *const keys[] = {"transactionId", "prepareDownloadResponse"};
     const char *values[] = {transactionId, prepareDownloadResponseBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
-    if (request == NULL) {
+    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_GET_BOUND_PROFILE_PACKAGE,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_GET_BOUND_PROFILE_PACKAGE,
-                              addressAndPath)) {
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Invalid Address");
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
     if (answer == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
         lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
@@ -776,30 +807,30 @@ bool handleNotification(const char *serverAddress, size_t addressLength, const c
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "ES9plus handleNotification ...");
     static const char *const keys[] = {"pendingNotification"};
     const char *values[] = {pendingNotificationBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 1, &created);
-    if (request == NULL) {
-        if (!created) {
-            lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
-            lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        } else {
-            lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to retrieve http request from JSON object !");
-            lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
-        }
+    Es9Exchange exchange = {keys, values, 1, serverAddress, addressLength, ES9_PATH_HANDLE_NOTIFICATION,
+                            false, 0, NULL};
+    /* The buffer must hold address + path and its NUL. */
+    Es9PostOutcome outcome = addressLength + strlen(ES9_PATH_HANDLE_NOTIFICATION) >= ES9_ADDRESS_BUFFER_SIZE
+                                 ? ES9_ADDRESS_TOO_LONG
+                                 : _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
+        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (addressLength + strlen(ES9_PATH_HANDLE_NOTIFICATION) >= ES9_ADDRESS_BUFFER_SIZE ||
-        !_buildAddressAndPath(serverAddress, addressLength, ES9_PATH_HANDLE_NOTIFICATION, addressAndPath)) {
+    if (outcome == ES9_NOT_PRINTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to retrieve http request from JSON object !");
+        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
+        return false;
+    }
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "No enough memory to update pirNotiSmdpAddr !");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
+    bool exchangeDone = exchange.exchangeDone;
     bool result = false;
     if (!exchangeDone) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Unable to send successfully notification to server");
@@ -871,23 +902,20 @@ bool lpaManagerEventRetrieval(const char *transactionId, const LpaDownloadCallba
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerEventRetrieval ...");
     static const char *const keys[] = {"transactionId", "authenticateServerResponse"};
     const char *values[] = {transactionId, authenticateServerResponseBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
-    if (request == NULL) {
+    Es9Exchange exchange = {keys, values, 2, smdsAddress, strlen(smdsAddress), ES9_PATH_AUTHENTICATE_CLIENT,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(smdsAddress, strlen(smdsAddress), ES9_PATH_AUTHENTICATE_CLIENT, addressAndPath)) {
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, " Invalid Address");
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
     if (answer == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
         lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
@@ -962,24 +990,19 @@ bool _lpaManagerES9SendCancelSession(const char *transactionId, const TCancelSes
     }
     static const char *const keys[] = {"transactionId", "cancelSessionResponse"};
     const char *values[] = {transactionId, base64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
+    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_CANCEL_SESSION,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     LPA_FREE(base64);
-    if (request == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, created ? CANCEL_SESSION_LOG "Cannot build JSON object."
-                                              : CANCEL_SESSION_LOG "Cannot create JSON object.");
+    if (outcome != ES9_POSTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, outcome == ES9_NO_OBJECT     ? CANCEL_SESSION_LOG "Cannot create JSON object."
+                                      : outcome == ES9_NOT_PRINTED ? CANCEL_SESSION_LOG "Cannot build JSON object."
+                                                                   : CANCEL_SESSION_LOG "HTTP address is too long.");
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_CANCEL_SESSION, addressAndPath)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, CANCEL_SESSION_LOG "HTTP address is too long.");
-        cJSON_free(request);
-        return false;
-    }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
+    bool exchangeDone = exchange.exchangeDone;
     bool result = false;
     if (!exchangeDone) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, CANCEL_SESSION_LOG "Invalid HTTP exchange !");
