@@ -18,6 +18,7 @@ char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
 
 /* Longest address + path a function accepts (the buffer keeps its NUL). */
 #define ES9_ADDRESS_AND_PATH_MAX (ES9_ADDRESS_BUFFER_SIZE - 1)
+#define ES9_URL_SCHEME "https://"
 /* Decoded values up to this size are logged as one hex line. */
 #define ES9_HEX_LINE_MAX 511
 
@@ -211,10 +212,11 @@ const char *lpaManagerES9Plus_ExecutePost(const char *addressAndPath, const char
     url[0] = '\0';
     if (!_convertHostURLtoLowerCase(addressAndPath, lowerCase, sizeof(lowerCase))) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Cannot convert target host URL to lowercase!");
-    } else if (8 + strlen(lowerCase) >= sizeof(url)) {
+    } else if (sizeof(ES9_URL_SCHEME) - 1 + strlen(lowerCase) >= sizeof(url)) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Buffer too small for building https URL !");
     } else {
-        snprintf(url, sizeof(url), "https://%s", lowerCase);
+        memcpy(url, ES9_URL_SCHEME, sizeof(ES9_URL_SCHEME) - 1);
+        memcpy(url + sizeof(ES9_URL_SCHEME) - 1, lowerCase, strlen(lowerCase) + 1);
     }
 
     bool initialized = false;
