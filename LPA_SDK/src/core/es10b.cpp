@@ -116,6 +116,37 @@ static RawDataObject *_emptyRequest(uint16_t tag)
     return berTLV_createAndBuildRawDataObject(tag, 0, NULL);
 }
 
+/* Sends "<tag> 00" and judges the exchange: a failed send records
+ * failureCode, a bad status word 0x2003, an answer without data
+ * failureCode. *length is the answer's size in the response buffer. */
+static bool _sendGetRequest(uint16_t tag, const char *sendingText, uint32_t failureCode, size_t *length)
+{
+    RawDataObject *request = _emptyRequest(tag);
+    if (request == NULL) {
+        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s", sendingText);
+    uint16_t sw = 0;
+    bool sent = _sendEs10Request(request, &sw, length);
+    rawDataObject_free(request);
+    if (!sent) {
+        lpaSetLastErrorCode(failureCode);
+        return false;
+    }
+    if (!lpaManagerES10IsSuccessfulSW(sw)) {
+        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
+        return false;
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "SW=90.00 => Extracting data");
+    if (*length == 0) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "No Raw data available !");
+        lpaSetLastErrorCode(failureCode);
+        return false;
+    }
+    return true;
+}
+
 static void _dumpTlv(const BerTLV *tlv)
 {
     lpaManagerLogHexDumpTitled(LPA_LOG_LEVEL_DEB, "TLV", tlv->value, tlv->length, "TLV tag<%04x> (%u bytes) :",
@@ -173,28 +204,9 @@ bool lpaManagerES10b_GetEuiccChallenge(TRawDataPair *challenge)
         return false;
     }
     lpaManagerFreeRawDataPair(challenge);
-    RawDataObject *request = _emptyRequest(TAG_GET_EUICC_CHALLENGE);
-    if (request == NULL) {
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "do buildAndSendStoreDataCase4(GetEuiccChallenge) ...");
-    uint16_t sw = 0;
     size_t length = 0;
-    bool sent = _sendEs10Request(request, &sw, &length);
-    rawDataObject_free(request);
-    if (!sent) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_UICC_CHALLENGE);
-        return false;
-    }
-    if (!lpaManagerES10IsSuccessfulSW(sw)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "SW=90.00 => Extracting data");
-    if (length == 0) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "No Raw data available !");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_UICC_CHALLENGE);
+    if (!_sendGetRequest(TAG_GET_EUICC_CHALLENGE, "do buildAndSendStoreDataCase4(GetEuiccChallenge) ...",
+                         LPA_ERROR_INVALID_GET_UICC_CHALLENGE, &length)) {
         return false;
     }
     if (length > ES10B_CHALLENGE_MAX) {
@@ -218,28 +230,9 @@ bool lpaManagerES10b_GetEuiccInfo1(TRawDataPair *info)
         return false;
     }
     lpaManagerFreeRawDataPair(info);
-    RawDataObject *request = _emptyRequest(TAG_GET_EUICC_INFO1);
-    if (request == NULL) {
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "do buildAndSendStoreDataCase4(GetEuiccInfo) ...");
-    uint16_t sw = 0;
     size_t length = 0;
-    bool sent = _sendEs10Request(request, &sw, &length);
-    rawDataObject_free(request);
-    if (!sent) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_INFO);
-        return false;
-    }
-    if (!lpaManagerES10IsSuccessfulSW(sw)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "SW=90.00 => Extracting data");
-    if (length == 0) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "No Raw data available !");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_INFO);
+    if (!_sendGetRequest(TAG_GET_EUICC_INFO1, "do buildAndSendStoreDataCase4(GetEuiccInfo) ...",
+                         LPA_ERROR_INVALID_GET_EUICC_INFO, &length)) {
         return false;
     }
     return _storeHexBase64StructureRawDataPair(&info->raw, &info->base64, lpaManagerES10ResponseBuffer, length,

@@ -355,6 +355,35 @@ static cJSON *_parseAnswer(const char *answer)
     return cJSON_ParseWithLength(answer, strlen(answer));
 }
 
+/* After a post: no answer (or, when needed, no finished exchange) is a
+ * communication error; else the HTTP code and the answer are logged, the
+ * answer parsed and the HTTP media cleaned up. NULL on failure, with the
+ * code recorded. answerTitle is a format for the answer text, or the title
+ * of a text dump when dumped is set. */
+static cJSON *_parsePostedAnswer(const Es9Exchange *exchange, bool needExchangeDone, const char *httpCodeFormat,
+                                 const char *answerTitle, bool dumped)
+{
+    if (exchange->answer == NULL || (needExchangeDone && !exchange->exchangeDone)) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
+        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
+        httpMediaHttpExectueCleanup();
+        return NULL;
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, httpCodeFormat, (int)exchange->httpCode);
+    if (dumped) {
+        lpaCoreLogText(LPA_LOG_LEVEL_DEB, answerTitle, exchange->answer, strlen(exchange->answer));
+    } else {
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, answerTitle, exchange->answer);
+    }
+    cJSON *json = _parseAnswer(exchange->answer);
+    httpMediaHttpExectueCleanup();
+    if (json == NULL) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
+        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
+    }
+    return json;
+}
+
 /* Makes sure the field has a zeroed buffer of capacity bytes. A buffer that
  * is already there is reused when reuse is set, else replaced. */
 static bool _prepareField(TDataValue *field, size_t capacity, bool reuse)
@@ -473,21 +502,9 @@ bool lpaManagerES9Plus_InitiateAuthentication(TServerData *data, const LpaDownlo
         lpaSetLastErrorCode(LPA_ERROR_INVALID_SERVER_ADDRESS);
         return false;
     }
-    const char *answer = exchange.answer;
-    int32_t httpCode = exchange.httpCode;
-    if (answer == NULL || !exchange.exchangeDone) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
-        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
-        httpMediaHttpExectueCleanup();
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "initiateAuthentication() => HTTP Request return httpCode=%d", (int)httpCode);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "<<  HTTP response %s", answer);
-    cJSON *json = _parseAnswer(answer);
-    httpMediaHttpExectueCleanup();
+    cJSON *json = _parsePostedAnswer(&exchange, true, "initiateAuthentication() => HTTP Request return httpCode=%d",
+                                     "<<  HTTP response %s", false);
     if (json == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
-        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
         return false;
     }
     bool result = false;
@@ -767,22 +784,10 @@ bool lpaManagerGetBoundProfilePackage(TServerData *data, const LpaDownloadCallba
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Invalid Address");
         return false;
     }
-    const char *answer = exchange.answer;
-    int32_t httpCode = exchange.httpCode;
-    if (answer == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
-        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
-        httpMediaHttpExectueCleanup();
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerGetBoundProfilePackage() => HTTP Request return httpCode=%d",
-               (int)httpCode);
-    lpaCoreLogText(LPA_LOG_LEVEL_DEB, "<<  HTTP response:", answer, strlen(answer));
-    cJSON *json = _parseAnswer(answer);
-    httpMediaHttpExectueCleanup();
+    cJSON *json = _parsePostedAnswer(&exchange, false,
+                                     "lpaManagerGetBoundProfilePackage() => HTTP Request return httpCode=%d",
+                                     "<<  HTTP response:", true);
     if (json == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
-        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
         return false;
     }
     bool result = false;
@@ -916,21 +921,9 @@ bool lpaManagerEventRetrieval(const char *transactionId, const LpaDownloadCallba
         lpaCoreLog(LPA_LOG_LEVEL_DEB, " Invalid Address");
         return false;
     }
-    const char *answer = exchange.answer;
-    int32_t httpCode = exchange.httpCode;
-    if (answer == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
-        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
-        httpMediaHttpExectueCleanup();
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerEventRetrieval() => HTTP Request return httpCode=%d", (int)httpCode);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "<<  HTTP response %s \n ", answer);
-    cJSON *json = _parseAnswer(answer);
-    httpMediaHttpExectueCleanup();
+    cJSON *json = _parsePostedAnswer(&exchange, false, "lpaManagerEventRetrieval() => HTTP Request return httpCode=%d",
+                                     "<<  HTTP response %s \n ", false);
     if (json == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
-        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
         return false;
     }
     if (!_checkJSONresponseStatusSuccessful(json, callbacks)) {
