@@ -421,38 +421,38 @@ typedef struct InitiateAuthenticationField {
     int32_t missingLevel;
 } InitiateAuthenticationField;
 
-static bool _extractInitiateAuthenticationField(const cJSON *answer, const InitiateAuthenticationField *spec,
+static bool _extractInitiateAuthenticationField(const cJSON *answer, const InitiateAuthenticationField *rule,
                                                 TDataValue *field)
 {
     field->len = 0;
-    const char *text = cJSON_GetStringValue(cJSON_GetObjectItem(answer, spec->key));
+    const char *text = cJSON_GetStringValue(cJSON_GetObjectItem(answer, rule->key));
     if (text == NULL) {
-        lpaCoreLog(spec->missingLevel, "Failed to get %s from server", spec->key);
-        lpaSetLastErrorCode(spec->code);
+        lpaCoreLog(rule->missingLevel, "Failed to get %s from server", rule->key);
+        lpaSetLastErrorCode(rule->code);
         return false;
     }
     size_t length = strlen(text);
     size_t needed = (length / 4) * 3 + 1;
-    if (needed >= spec->capacity) {
+    if (needed >= rule->capacity) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "%s size exceeds maximum allowed (Current size needed:%d - Maximum size allowed:%d)!",
-                   spec->fieldName, (int)needed, (int)(spec->capacity - 1));
+                   rule->fieldName, (int)needed, (int)(rule->capacity - 1));
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    if (!_prepareField(field, spec->capacity, false)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot allocate memory for %s !", spec->fieldName);
+    if (!_prepareField(field, rule->capacity, false)) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot allocate memory for %s !", rule->fieldName);
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
     size_t decoded = 0;
-    if (!decodeBase64(text, length, field->val, &decoded, spec->capacity)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to decode %s from base64 !", spec->key);
-        lpaSetLastErrorCode(spec->code);
+    if (!decodeBase64(text, length, field->val, &decoded, rule->capacity)) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to decode %s from base64 !", rule->key);
+        lpaSetLastErrorCode(rule->code);
         return false;
     }
     field->len = decoded;
-    _logDecodedField(spec->fieldName, field);
+    _logDecodedField(rule->fieldName, field);
     return true;
 }
 
