@@ -244,6 +244,30 @@ LPA_STATIC_ASSERT(sizeof(LpaEid) == 72, "LpaEid is 72 bytes");
 LPA_STATIC_ASSERT(sizeof(LpaProfileInfoList) == 32, "LpaProfileInfoList is 32 bytes");
 #endif
 #undef LPA_STATIC_ASSERT
+
+/* ------------------------------------------------------------------------
+ * Download callbacks
+ * ------------------------------------------------------------------------ */
+
+/* The queries of the confirmationCode and userConsent callbacks. */
+typedef struct LpaConfirmationCodeQuery LpaConfirmationCodeQuery;
+typedef struct LpaUserConsentQuery LpaUserConsentQuery;
+
+/* The application's callbacks for a download or a notification run. The
+ * record and every member may be NULL. Six 8-byte fields, in this order. */
+typedef struct LpaDownloadCallbacks {
+    void *userData; /* given back as the first argument of every callback */
+    uint64_t reserved; /* not read by the engine */
+    void (*progress)(void *userData, int phase, const char *text);
+    LpaEventExecutionErrorCallback executionError;
+    bool (*confirmationCode)(void *userData, LpaConfirmationCodeQuery *query);
+    bool (*userConsent)(void *userData, LpaUserConsentQuery *query);
+} LpaDownloadCallbacks;
+
+#ifdef __cplusplus
+static_assert(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8-byte fields");
+#else
+_Static_assert(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8-byte fields");
 #endif
 
 #ifdef __cplusplus

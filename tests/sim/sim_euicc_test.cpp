@@ -163,7 +163,7 @@ TEST(SimEuicc, StoreDataReassemblesBlocks)
     // A request that does not parse, and an unknown tag.
     EXPECT_EQ(hexBytes("6A80"), e.transmit(hexBytes("81E2910003BF3E0500")));
     EXPECT_EQ(hexBytes("6A88"), e.transmit(hexBytes("81E2910003BF5500")));
-    EXPECT_EQ(hexBytes("6A88"), e.transmit(hexBytes("81E2910003BF2E0000")));
+    EXPECT_EQ(hexBytes("6A88"), e.transmit(hexBytes("81E2910003BF4F0000")));
 
     // Over the size bound.
     e.config.storeDataLimit = 300;

@@ -57,6 +57,14 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
         args.push_back("--max-tls");
         args.push_back(options.maxTls);
     }
+    if (!options.role.empty()) {
+        args.push_back("--role");
+        args.push_back(options.role);
+        if (!options.address.empty()) {
+            args.push_back("--address");
+            args.push_back(options.address);
+        }
+    }
     if (!options.ciphers.empty()) {
         args.push_back("--ciphers");
         args.push_back(options.ciphers);
@@ -133,6 +141,20 @@ std::string HttpsTestServer::RecordedBody(int n) const
 std::string HttpsTestServer::RecordedTls(int n) const
 {
     return ReadFile(recordDir_ + "/req-" + std::to_string(n) + ".tls");
+}
+
+int HttpsTestServer::RecordedCount() const
+{
+    int n = 0;
+    while (FileExists(recordDir_ + "/req-" + std::to_string(n + 1) + ".head")) {
+        ++n;
+    }
+    return n;
+}
+
+std::string HttpsTestServer::RecordedNotifications() const
+{
+    return ReadFile(recordDir_ + "/notifications.jsonl");
 }
 
 }  // namespace hbr_test

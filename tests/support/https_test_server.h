@@ -20,6 +20,8 @@ struct HttpsServerOptions {
     std::string ciphers;                // OpenSSL cipher string, "" for the default
     std::string script = "[]";          // JSON list of answer entries
     int stallSeconds = -1;              // >= 0: stall mode
+    std::string role;                   // "", "smdp" or "smds": a test SM-DP+ or SM-DS
+    std::string address;                // the role's serverAddress; "" for localhost:<port>
 };
 
 class HttpsTestServer {
@@ -42,6 +44,11 @@ public:
     std::string RecordedHead(int n) const;
     std::string RecordedBody(int n) const;
     std::string RecordedTls(int n) const;
+    // Number of requests recorded so far.
+    int RecordedCount() const;
+    // What a role recorded of the notifications it received: one JSON
+    // object a line (see tools/https_test_server/rsp_roles.py).
+    std::string RecordedNotifications() const;
 
     // The throw-away PKI of the build tree (made by the CTest fixture step;
     // made here when a test binary runs on its own).

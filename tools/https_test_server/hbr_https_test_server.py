@@ -20,8 +20,17 @@ order (after the last one, "200" with an empty body). An entry is one of
 TLS options: --cert, --key, --max-tls (1.0, 1.1, 1.2, 1.3), --ciphers.
 Stall mode (--stall N): accept TCP, send no TLS for N s, then close.
 
+Roles (--role smdp|smds): the server is a test SM-DP+ or SM-DS (rsp_roles.py)
+with its own serverAddress (--address, default "localhost:<port>") and the
+DER certificate of --rsp-cert (default rsp.der beside --cert). Each POST is
+routed on the last part of its path; the script becomes the role's scenario
+(see rsp_roles.py). Roles require TLS 1.2 or later. PIRs and other
+notifications the role receives are appended to notifications.jsonl in the
+record folder.
+
 Run by hand, for example:
   hbr_https_test_server.py --cert server.crt --key server.key --record /tmp/rec
+  hbr_https_test_server.py --cert server.crt --key server.key --role smdp
 """
 
 import argparse
@@ -140,6 +149,9 @@ class Handler(socketserver.BaseRequestHandler):
             tls = server.context.wrap_socket(raw, server_side=True)
         except (ssl.SSLError, OSError):
             return
+        if server.role is not None:
+            self.handle_role(tls)
+            return
         try:
             entry = server.script.take()
             if entry.get("action") == "close":
@@ -151,6 +163,31 @@ class Handler(socketserver.BaseRequestHandler):
             if entry.get("action") == "hold":
                 time.sleep(float(entry.get("seconds", 0)))
                 return
+            answer(tls, entry)
+        except (ConnectionError, ssl.SSLError, OSError, ValueError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+    def handle_role(self, tls):
+        server = self.server
+        try:
+            stream = tls.makefile("rb")
+            lines, headers = read_request(stream)
+            body = read_body(stream, headers, tls)
+            self.record(lines, body, tls.version() or "")
+            parts = lines[0].decode("latin-1").split()
+            path = parts[1] if len(parts) > 1 else ""
+            result = server.role.handle(path, body)
+            if result.action == "close":
+                return
+            if result.action == "hold":
+                time.sleep(result.seconds)
+                return
+            entry = {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8")}
             answer(tls, entry)
         except (ConnectionError, ssl.SSLError, OSError, ValueError):
             pass
@@ -194,12 +231,17 @@ def main():
     parser.add_argument("--script", help="JSON file: list of answer entries")
     parser.add_argument("--record", help="folder for the request records")
     parser.add_argument("--stall", type=float, help="accept TCP, send no TLS for N s, close")
+    parser.add_argument("--role", choices=("smdp", "smds"), help="act as a test SM-DP+ or SM-DS")
+    parser.add_argument("--address", help="the role's own serverAddress (default localhost:<port>)")
+    parser.add_argument("--rsp-cert", help="DER certificate the role answers (default rsp.der beside --cert)")
     args = parser.parse_args()
 
     entries = []
     if args.script:
         with open(args.script, encoding="utf-8") as f:
             entries = json.load(f)
+    if args.role and args.stall is not None:
+        parser.error("--role and --stall exclude each other")
 
     context = None
     if args.stall is None:
@@ -214,6 +256,10 @@ def main():
             context.maximum_version = maximum
             if maximum < context.minimum_version:
                 context.minimum_version = maximum
+        if args.role:
+            context.minimum_version = ssl.TLSVersion.TLSv1_2
+            if args.max_tls and context.maximum_version < ssl.TLSVersion.TLSv1_2:
+                parser.error("a role requires TLS 1.2 or later")
 
     if args.record:
         os.makedirs(args.record, exist_ok=True)
@@ -223,7 +269,17 @@ def main():
     server.script = Script(entries)
     server.record = args.record
     server.stall = args.stall
-    print("PORT %d" % server.server_address[1], flush=True)
+    server.role = None
+    port = server.server_address[1]
+    if args.role:
+        sys.dont_write_bytecode = True  # keep the source folder clean
+        import rsp_roles
+        certificate_path = args.rsp_cert or os.path.join(os.path.dirname(os.path.abspath(args.cert)), "rsp.der")
+        with open(certificate_path, "rb") as f:
+            certificate = f.read()
+        address = args.address if args.address is not None else "localhost:%d" % port
+        server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record)
+    print("PORT %d" % port, flush=True)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

@@ -5,13 +5,17 @@
 #   ca2.crt/ca2.key            a second, unrelated CA
 #   server2.crt/server2.key    the same names, signed by ca2
 #   wrongname.crt/wrongname.key DNS:wrong-name.invalid only, signed by ca
+#   rsp.der                    DER certificate (at most 1,533 bytes) that the
+#                              test SM-DP+/SM-DS answers as serverCertificate
+#                              and smdpCertificate: subjectAltName
+#                              registeredID 2.999.10.1, signed by ca
 # Usage: make_test_pki.sh OUTDIR
 # Idempotent: a complete OUTDIR is left as it is. Nothing here is secret or
 # kept: the folder lives in the build tree.
 set -euo pipefail
 
 out=${1:?usage: make_test_pki.sh OUTDIR}
-if [[ -f "$out/.complete" ]]; then
+if [[ -f "$out/.complete" && -f "$out/rsp.der" ]]; then
   exit 0
 fi
 
@@ -49,6 +53,21 @@ make_ca ca2 "Unrelated Test CA"
 make_leaf server ca "IP:127.0.0.1,DNS:localhost"
 make_leaf server2 ca2 "IP:127.0.0.1,DNS:localhost"
 make_leaf wrongname ca "DNS:wrong-name.invalid"
+make_rsp() { # folder holding ca.crt/ca.key
+  make_leaf rsp "$1" "RID:2.999.10.1,DNS:localhost"
+  openssl x509 -in "$work/rsp.crt" -outform DER -out "$work/rsp.der"
+  rm -f "$work/rsp.crt" "$work/rsp.key"
+  [[ $(stat -c %s "$work/rsp.der") -le 1533 ]] || { echo "make_test_pki: rsp.der too long" >&2; exit 1; }
+}
+if [[ -f "$out/.complete" ]]; then
+  # A folder made before rsp.der existed: add it in place.
+  cp "$out/ca.crt" "$out/ca.key" "$work/"
+  make_rsp ca
+  rm -f "$work"/*.srl
+  mv -f "$work/rsp.der" "$out/rsp.der"
+  exit 0
+fi
+make_rsp ca
 rm -f "$work"/*.srl
 touch "$work/.complete"
 

@@ -146,6 +146,10 @@ const std::map<uint32_t, Isdr::Handler> &Isdr::handlers()
 
 Es10Answer Isdr::process(const Bytes &request, FaultPlan *faults)
 {
+    // Package segments are not whole TLVs: recognised by their leading tag.
+    if (download.isSegment(request)) {
+        return download.segment(*this, request);
+    }
     Tlv outer;
     if (!parseSingle(request, outer)) {
         return Es10Answer{Bytes{}, 0x6A80};
@@ -162,6 +166,9 @@ Es10Answer Isdr::process(const Bytes &request, FaultPlan *faults)
             return faultResult(outer.tag, static_cast<uint8_t>(rule->number));
         }
     }
+    if (Download::handles(outer.tag)) {
+        return download.process(*this, outer);
+    }
     auto it = handlers().find(outer.tag);
     if (it == handlers().end()) {
         return Es10Answer{Bytes{}, 0x6A88};
@@ -171,7 +178,7 @@ Es10Answer Isdr::process(const Bytes &request, FaultPlan *faults)
 
 void Isdr::resetSession()
 {
-    // The download session arrives with the ES10b requests.
+    download.reset();
 }
 
 Profile *Isdr::findByIccid(const Bytes &iccid)

@@ -4,6 +4,7 @@
 #ifndef HBRSIM_SIM_ISDR_H
 #define HBRSIM_SIM_ISDR_H
 
+#include "sim_download.h"
 #include "sim_fault.h"
 #include "sim_tlv.h"
 
@@ -87,6 +88,7 @@ struct Es10Answer {
 class Isdr {
 public:
     IsdrState state;
+    Download download;  // the download session and its requests (sim_download.h)
 
     // Handles one assembled request. `faults` may be null.
     Es10Answer process(const Bytes &request, FaultPlan *faults);
