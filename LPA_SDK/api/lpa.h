@@ -244,6 +244,7 @@ LPA_STATIC_ASSERT(sizeof(LpaEid) == 72, "LpaEid is 72 bytes");
 LPA_STATIC_ASSERT(sizeof(LpaProfileInfoList) == 32, "LpaProfileInfoList is 32 bytes");
 #endif
 #undef LPA_STATIC_ASSERT
+#endif
 
 /* ------------------------------------------------------------------------
  * Download callbacks
