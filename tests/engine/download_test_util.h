@@ -129,8 +129,9 @@ protected:
         options.role = "smdp";
         options.script = script;
         options.address = address;
-        ::mkdir((dir_ + "/smdp").c_str(), 0700);
-        ASSERT_TRUE(smdp_.Start(dir_ + "/smdp", options));
+        std::string dir = dir_ + "/smdp" + std::to_string(++starts_);
+        ::mkdir(dir.c_str(), 0700);
+        ASSERT_TRUE(smdp_.Start(dir, options));
         address_ = "localhost:" + std::to_string(smdp_.port());
     }
     void StartSmds(const std::string &script, const std::string &address = "")
@@ -139,8 +140,9 @@ protected:
         options.role = "smds";
         options.script = script;
         options.address = address;
-        ::mkdir((dir_ + "/smds").c_str(), 0700);
-        ASSERT_TRUE(smds_.Start(dir_ + "/smds", options));
+        std::string dir = dir_ + "/smds" + std::to_string(++starts_);
+        ::mkdir(dir.c_str(), 0700);
+        ASSERT_TRUE(smds_.Start(dir, options));
     }
     std::string Code(const std::string &matchingId = "HBR-TEST-1") const { return "1$" + address_ + "$" + matchingId; }
     // The request paths the SM-DP+ received, in order (the function names).
@@ -205,6 +207,7 @@ protected:
     HttpsTestServer smdp_;
     HttpsTestServer smds_;
     std::string address_;
+    int starts_ = 0;
     CallbackLog log_;
     LpaOperationResult result_{};
 };

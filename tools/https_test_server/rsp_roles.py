@@ -427,4 +427,7 @@ class Role:
         except (der.DerError, ValueError, TypeError):
             return 200, failed("8.1", "2.1")
         session["ended"] = True
+        reason = der.find(signed, 0x81)
+        self._record_notification({"kind": "cancel", "transactionId": txid_text,
+                                   "reason": int.from_bytes(reason or b"", "big")})
         return 200, {"header": success_header()}

@@ -218,7 +218,8 @@ Es10Answer Download::prepareDownload(const Tlv &request)
     const Tlv *id = findTag(signed2, 0x80);
     if (id == nullptr) return error(kReasonUndefined);
     txid = id->value;
-    if (state != DownloadState::Authenticated) return error(4);  // noSessionContext
+    // A PrepareDownload whose answer was lost may be asked again.
+    if (state != DownloadState::Authenticated && state != DownloadState::Prepared) return error(4);  // noSessionContext
     if (txid != txid_) return error(5);                         // invalidTransactionId
     const Tlv *hashCc = fields.size() == 4 ? &fields[2] : nullptr;
     if (hashCc != nullptr && (hashCc->tag != 0x04 || hashCc->value.size() != 32)) return error(kReasonUndefined);
