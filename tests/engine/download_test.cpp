@@ -576,3 +576,164 @@ TEST_F(DownloadTest, AgentSequenceInstallsLikeTheExport)
 
 }  // namespace
 }  // namespace hbr_test
+
+namespace hbr_test {
+namespace {
+
+class AddressDownloadTest : public DownloadFixture {
+protected:
+    std::string SmdsAddress() const { return "localhost:" + std::to_string(smds_.port()); }
+    // An SM-DS scenario with the given event entries (JSON list text).
+    void StartSmdsWith(const std::string &events, const std::string &entries = "[]")
+    {
+        StartSmds("{\"eventEntries\": " + events + ", \"entries\": " + entries + "}");
+        Sim().state().rootDsAddress = SmdsAddress();
+    }
+    std::string Event(const std::string &id) const
+    {
+        return "{\"eventId\": \"" + id + "\", \"rspServerAddress\": \"" + address_ + "\"}";
+    }
+    size_t CountPhase(int phase, const std::string &text) const
+    {
+        size_t n = 0;
+        for (const Phase &p : log_.phases) n += (p.phase == phase && p.text == text) ? 1 : 0;
+        return n;
+    }
+};
+
+TEST_F(AddressDownloadTest, DefaultSmdpAddressDownloadsWithAnEmptyMatchingId)
+{
+    StartSmdp(Scenario("\"ccRequired\": true, \"ppr\": \"0640\""));
+    // No default address on the eUICC.
+    Sim().state().defaultDpAddress.reset();
+    EXPECT_FALSE(lpaDownloadProfileWithDefaultSMDPAddress(nullptr, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0x2011u);
+    // With it: no RAT, no hashCc although the server wants a code.
+    Sim().state().defaultDpAddress = address_;
+    LpaDownloadCallbacks callbacks = AllCallbacks(&log_);
+    EXPECT_FALSE(lpaDownloadProfileWithDefaultSMDPAddress(&callbacks, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0x2311u);
+    EXPECT_EQ(result_.second, 1u);
+    EXPECT_TRUE(Es10Requests(0xBF43).empty());
+    ASSERT_EQ(Es10Requests(0xBF21).size(), 1u);
+    EXPECT_TRUE(FindTlv(FindTlv(Es10Requests(0xBF21)[0], 0xBF21), 0x04).empty());
+    EXPECT_EQ(log_.codeCalls, 0);
+    EXPECT_EQ(CountPhase(9, "Problem occurred during download"), 0u);
+    smdp_.Stop();
+    // A plain profile installs.
+    hbrsim::seam::reset();
+    StartSmdp();
+    Sim().state().defaultDpAddress = address_;
+    log_ = CallbackLog();
+    callbacks = AllCallbacks(&log_);
+    uint32_t before = LiveBlocks();
+    EXPECT_TRUE(lpaDownloadProfileWithDefaultSMDPAddress(&callbacks, &result_));
+    EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_EQ(lpaGetErrorCode(), 0u);
+    EXPECT_EQ(result_.first, 1u);
+    EXPECT_EQ(result_.second, 1u);
+    EXPECT_EQ(log_.phases.front(), (Phase{0, "Get default SM-DP + Address done"}));
+    EXPECT_EQ(log_.phases.back(), (Phase{8, "Clear PIR notification done"}));
+    ASSERT_EQ(Es10Requests(0xBF38).size(), 1u);
+    EXPECT_NE(BytesToHex(Es10Requests(0xBF38)[0]).find("8000A108"), std::string::npos);
+    EXPECT_NE(Installed(kIccidDigits), nullptr);
+    EXPECT_TRUE(LogHas("DEB", "Success to get default SM-DP + address: " + address_));
+    EXPECT_TRUE(LogHas("DEB", "Clear the PIR notification OK"));
+    smdp_.Stop();
+    // PIR sending off: still true.
+    hbrsim::seam::reset();
+    SetSendPir(false);
+    StartSmdp();
+    Sim().state().defaultDpAddress = address_;
+    EXPECT_TRUE(lpaDownloadProfileWithDefaultSMDPAddress(nullptr, &result_));
+    EXPECT_EQ(result_.first, 1u);
+}
+
+TEST_F(AddressDownloadTest, SmdsEventsDownloadOneProfileEach)
+{
+    StartSmdp("{\"profiles\": [{\"matchingId\": \"EVT-1\"}, {\"matchingId\": \"EVT-2\", \"iccid\": \"8944476500007654321\"}]}");
+    StartSmdsWith("[" + Event("EVT-1") + ", " + Event("EVT-2") + "]");
+    LpaDownloadCallbacks callbacks = AllCallbacks(&log_);
+    uint32_t before = LiveBlocks();
+    EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(&callbacks, &result_));
+    EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_EQ(lpaGetErrorCode(), 0u);
+    EXPECT_EQ(result_.first, 2u);
+    EXPECT_EQ(result_.second, 2u);
+    EXPECT_EQ(Sim().state().profiles.size(), 2u);
+    EXPECT_TRUE(HasPhase(log_, 0, "Event(s) retrieval done. SM-DS reported 2 profile(s) to download"));
+    EXPECT_TRUE(HasPhase(log_, 1, "====== Start to process Event record #2 ======"));
+    EXPECT_EQ(log_.phases.back(), (Phase{2, "All Events (Profiles) defined by SM-DS were successfully loaded in eUICC"}));
+    // The eventIds went out as MatchingIDs.
+    std::vector<Bytes> auth = Es10Requests(0xBF38);
+    ASSERT_EQ(auth.size(), 3u);
+    EXPECT_NE(BytesToHex(auth[1]).find(BytesToHex(Tlv(0x80, Bytes{'E', 'V', 'T', '-', '1'}))), std::string::npos);
+    EXPECT_NE(BytesToHex(auth[0]).find("8000A108"), std::string::npos);
+}
+
+TEST_F(AddressDownloadTest, SmdsOutcomes)
+{
+    StartSmdp();
+    // No event.
+    StartSmdsWith("[]");
+    EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
+    EXPECT_EQ(result_.first, 0u);
+    EXPECT_EQ(result_.second, 0u);
+    EXPECT_TRUE(LogHas("DEB", "=== No pending event record!"));
+    smds_.Stop();
+    // Two events, the second unknown to the SM-DP+.
+    StartSmdsWith("[" + Event("HBR-TEST-1") + ", " + Event("UNKNOWN") + "]");
+    LpaDownloadCallbacks callbacks = AllCallbacks(&log_);
+    EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(&callbacks, &result_));
+    EXPECT_EQ(result_.first, 1u);
+    EXPECT_EQ(result_.second, 2u);
+    EXPECT_EQ(lpaGetErrorCode(), 0x2307u);
+    EXPECT_EQ(CountPhase(9, "Problem occurred during download"), 1u);
+    EXPECT_EQ(log_.phases.back(), (Phase{2, "Some issues occurred during Events (Profiles) loading in eUICC"}));
+    smds_.Stop();
+    // 17 events with empty eventIds: 16 kept, each refused without an exchange.
+    std::string events = "[";
+    for (int i = 0; i < 17; ++i) events += std::string(i ? ", " : "") + Event("");
+    StartSmdsWith(events + "]");
+    EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
+    EXPECT_EQ(result_.second, 16u);
+    EXPECT_EQ(result_.first, 0u);
+    EXPECT_EQ(lpaGetErrorCode(), 0x2001u);
+    smds_.Stop();
+    // The SM-DS names another address.
+    StartSmdsWith("[]", R"([{"function": "initiateAuthentication", "call": 1, "serverAddress": "elsewhere"}])");
+    EXPECT_FALSE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0x2304u);
+}
+
+TEST_F(AddressDownloadTest, SmdsAuthenticationRetriesAfterABrokenChain)
+{
+    StartSmdp();
+    StartSmdsWith("[" + Event("HBR-TEST-1") + "]");
+    Sim().faults().add(FaultRule::apdu(0xE2).pieces(64).always());
+    Sim().faults().add(FaultRule::apdu(0xC0).inChainOfTag(0xBF38).statusWord(0x6D00).once());
+    MarkLog();
+    EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0u);
+    EXPECT_EQ(result_.first, 1u);
+    EXPECT_EQ(CountEntries(LogSinceMark(), LogEntry{"WAR", "AuthenticateServer for Events retrieval: GetResponse chaining "
+                                                           "issue detected, try another time, nbExecGetRespAuthServDS = 2"}),
+              1u);
+    EXPECT_EQ(Es10Requests(0xBF38).size(), 3u);
+}
+
+TEST_F(AddressDownloadTest, RootSmdsAddressOf128BytesIsUsedAsText)
+{
+    // 128 bytes: "localhost:<port>/" and a path the server ignores.
+    StartSmdp();
+    StartSmds("{\"eventEntries\": [" + Event("HBR-TEST-1") + "]}", "localhost:{port}/{pad}");
+    std::string address = SmdsAddress() + "/";
+    address += std::string(128 - address.size(), 'p');
+    Sim().state().rootDsAddress = address;
+    EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0u) << LogText().substr(0, 0);
+    EXPECT_EQ(result_.first, 1u);
+}
+
+}  // namespace
+}  // namespace hbr_test
