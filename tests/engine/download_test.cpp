@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "download_test_util.h"
+#include "flows_test_util.h"
 #include "lpa_download.h"
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 namespace hbr_test {
 namespace {
 
-::testing::Environment *const curlEnvironment = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool curlRegistered = RegisterCurlEnvironment();
 
 const char kIccidDigits[] = "8944476500001234567F";
 

@@ -1,217 +1,173 @@
-// The download tests' fixture: the engine over the simulated module, a
-// local test SM-DP+ (and SM-DS) over HTTPS, and recorders for the
-// progress texts and execution-error events.
+// Fixture of the ES10b, package loading and download tests: an open card
+// connection to the simulated eUICC, server data built by hand, and a
+// session driven up to "prepared" through the engine's own ES10b requests.
 #ifndef HBR_DOWNLOAD_TEST_UTIL_H
 #define HBR_DOWNLOAD_TEST_UTIL_H
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include <curl/curl.h>
-#include <sys/stat.h>
-
-#include "api_test_util.h"
-#include "https_test_server.h"
-#include "lpa_host.h"
-#include "lpa_manager_config.h"
+#include "bpp_loader.h"
+#include "es10b.h"
 #include "rsp_test_util.h"
+#include "se_media_test_util.h"
 
-namespace hbr_test {
-
-// A DeviceInfo TLV: TAC and empty capabilities.
-constexpr char kDeviceInfoHex[] = "A108800435290611A100";
-
-struct Phase {
-    int phase;
-    std::string text;
-    bool operator==(const Phase &o) const { return phase == o.phase && text == o.text; }
-};
-inline std::ostream &operator<<(std::ostream &os, const Phase &p) { return os << p.phase << " \"" << p.text << "\""; }
-
-// What the callbacks saw.
-struct CallbackLog {
-    std::vector<Phase> phases;
-    std::vector<RecordedEvent> events;
-    int consentCalls = 0;
-    int codeCalls = 0;
-    LpaUserConsentQuery consentIn{};
-    // Consent answer.
-    bool consentReturn = true;
-    uint8_t consentGranted = 1;
-    int32_t consentReason = 127;
-    // Confirmation-code answer.
-    bool codeReturn = true;
-    std::string code;
-    int32_t codeReason = 1;
-    LpaConfirmationCodeQuery codeIn{};
-};
-
-inline void RecordProgress(void *userData, int phase, const char *text)
-{
-    static_cast<CallbackLog *>(userData)->phases.push_back(Phase{phase, text ? text : ""});
-}
-inline void RecordEvent(void *userData, const LpaEventExecutionError *event)
-{
-    RecordEventInto(&static_cast<CallbackLog *>(userData)->events, event);
-}
-inline bool AnswerConsent(void *userData, LpaUserConsentQuery *query)
-{
-    auto *log = static_cast<CallbackLog *>(userData);
-    ++log->consentCalls;
-    log->consentIn = *query;
-    query->consentGranted = log->consentGranted;
-    query->cancelReason = log->consentReason;
-    return log->consentReturn;
-}
-inline bool AnswerCode(void *userData, LpaConfirmationCodeQuery *query)
-{
-    auto *log = static_cast<CallbackLog *>(userData);
-    ++log->codeCalls;
-    log->codeIn = *query;
-    // Up to the whole field, without a NUL when the text fills it.
-    std::memcpy(query->confirmationCode, log->code.data(),
-                std::min(log->code.size(), sizeof(query->confirmationCode)));
-    query->cancelReason = log->codeReason;
-    return log->codeReturn;
-}
-
-inline LpaDownloadCallbacks AllCallbacks(CallbackLog *log, bool consent = true, bool code = true)
-{
-    LpaDownloadCallbacks callbacks;
-    std::memset(&callbacks, 0, sizeof(callbacks));
-    callbacks.userData = log;
-    callbacks.progress = RecordProgress;
-    callbacks.executionError = RecordEvent;
-    callbacks.confirmationCode = code ? AnswerCode : nullptr;
-    callbacks.userConsent = consent ? AnswerConsent : nullptr;
-    return callbacks;
-}
-
-class CurlEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
-    void TearDown() override { curl_global_cleanup(); }
-};
-
-// The engine initialised with a DeviceInfo and the test CA, a simulated
-// eUICC without profiles, and servers started by the test.
-class DownloadFixture : public ApiFixture {
+class DownloadFixture : public SeMediaFixture {
 protected:
     void SetUp() override
     {
-        ApiFixture::SetUp();
-        ASSERT_TRUE(HttpsTestServer::EnsurePki());
-        ASSERT_TRUE(lpaSetConfigParameter("deviceInfoTlv", LPA_PARAMETER_TYPE_STRING, kDeviceInfoHex));
-        ASSERT_TRUE(lpaManagerSetCertPath(HttpsTestServer::PkiFile("ca.crt").c_str()));
-        Sim().state().profiles.clear();
-        Sim().state().notifications.clear();
-        Sim().records().clear();
-        MarkLog();
+        SeMediaFixture::SetUp();
+        std::memset(&data_, 0, sizeof(data_));
+        std::memset(&pair_, 0, sizeof(pair_));
+        std::memset(&pir_, 0, sizeof(pir_));
+        ASSERT_TRUE(_lpaManagerConnectReaderAndSelectISDR());
+        lpaResetErrorCode();
     }
     void TearDown() override
     {
-        smdp_.Stop();
-        smds_.Stop();
-        bool on = true;
-        _lpaManagerSetBooleanParameterValue(_lpaManagerFindConfigParameter("sendPIRDuringDownloadProfile"), &on);
-        ApiFixture::TearDown();
-    }
-    // Starts the SM-DP+ with a scenario (JSON object or list).
-    void StartSmdp(const std::string &script = "{}", const std::string &address = "")
-    {
-        HttpsServerOptions options;
-        options.role = "smdp";
-        options.script = script;
-        options.address = address;
-        std::string dir = dir_ + "/smdp" + std::to_string(++starts_);
-        ::mkdir(dir.c_str(), 0700);
-        ASSERT_TRUE(smdp_.Start(dir, options));
-        address_ = "localhost:" + std::to_string(smdp_.port());
-    }
-    void StartSmds(const std::string &script, const std::string &address = "")
-    {
-        HttpsServerOptions options;
-        options.role = "smds";
-        options.script = script;
-        options.address = address;
-        std::string dir = dir_ + "/smds" + std::to_string(++starts_);
-        ::mkdir(dir.c_str(), 0700);
-        ASSERT_TRUE(smds_.Start(dir, options));
-    }
-    std::string Code(const std::string &matchingId = "HBR-TEST-1") const { return "1$" + address_ + "$" + matchingId; }
-    // The request paths the SM-DP+ received, in order (the function names).
-    std::vector<std::string> Functions(const HttpsTestServer &server) const
-    {
-        std::vector<std::string> out;
-        for (int i = 1; i <= server.RecordedCount(); ++i) {
-            std::string head = server.RecordedHead(i);
-            size_t end = head.find(' ', 5);
-            std::string path = head.substr(5, end - 5);
-            out.push_back(path.substr(path.rfind('/') + 1));
-        }
-        return out;
-    }
-    std::vector<std::string> Functions() const { return Functions(smdp_); }
-    // The ES10 requests with this outer tag, in order.
-    std::vector<Bytes> Es10Requests(uint32_t tag) const
-    {
-        std::vector<Bytes> out;
-        for (const auto &r : Sim().records().es10) {
-            if (r.tag == tag) out.push_back(Bytes(r.request.begin(), r.request.end()));
-        }
-        return out;
-    }
-    // The reason byte of each CancelSession (BF41) the eUICC received.
-    std::vector<int> CancelReasons() const
-    {
-        std::vector<int> out;
-        for (const Bytes &request : Es10Requests(0xBF41)) {
-            Bytes value = FindTlv(request, 0xBF41);
-            Bytes reason = FindTlv(value, 0x81);
-            out.push_back(reason.size() == 1 ? reason[0] : -1);
-        }
-        return out;
-    }
-    static std::vector<std::string> Texts(const std::vector<Phase> &phases)
-    {
-        std::vector<std::string> out;
-        for (const auto &p : phases) out.push_back(p.text);
-        return out;
-    }
-    bool HasPhase(const CallbackLog &log, int phase, const std::string &text) const
-    {
-        for (const auto &p : log.phases) {
-            if (p.phase == phase && p.text == text) return true;
-        }
-        return false;
-    }
-    bool LogHas(const std::string &level, const std::string &message) const
-    {
-        return CountEntries(Log(), LogEntry{level, message}) > 0;
-    }
-    const hbrsim::Profile *Installed(const std::string &iccidDigits) const
-    {
-        return Sim().euicc.isdr.findByIccid(hbrsim::iccidFromDigits(iccidDigits));
-    }
-    void SetSendPir(bool on)
-    {
-        ASSERT_TRUE(_lpaManagerSetBooleanParameterValue(_lpaManagerFindConfigParameter("sendPIRDuringDownloadProfile"), &on));
+        hbr_test::FreeServerData(&data_);
+        lpaManagerFreeRawDataPair(&pair_);
+        rawDataObject_free(pir_.raw);
+        rawDataObject_free(pir_.base64);
+        pir_.raw = pir_.base64 = nullptr;
+        SeMediaFixture::TearDown();
     }
 
-    HttpsTestServer smdp_;
-    HttpsTestServer smds_;
-    std::string address_;
-    int starts_ = 0;
-    CallbackLog log_;
-    LpaOperationResult result_{};
+    static hbrsim::Download &download() { return sim().euicc.isdr.download; }
+    static uint32_t TakeError()
+    {
+        uint32_t code = lpaGetErrorCodeNoClear();
+        lpaResetErrorCode();
+        return code;
+    }
+
+    static void SetField(TDataValue *field, const hbr_test::Bytes &value)
+    {
+        if (field->val != nullptr) LPA_FREE(field->val);
+        field->val = nullptr;
+        field->len = 0;
+        if (value.empty()) return;
+        field->val = static_cast<uint8_t *>(LPA_MALLOC(value.size()));
+        std::memcpy(field->val, value.data(), value.size());
+        field->len = value.size();
+    }
+    static hbr_test::Bytes Pair(const TRawDataPair &pair)
+    {
+        return pair.raw ? hbr_test::Bytes(pair.raw->data, pair.raw->data + pair.raw->length) : hbr_test::Bytes();
+    }
+    static std::string PairText(const TRawDataPair &pair)
+    {
+        return pair.base64 ? std::string(reinterpret_cast<const char *>(pair.base64->data)) : std::string();
+    }
+
+    // ctxParams1: A0 { 80 matchingId, A1 deviceInfo }.
+    static RawDataObject *CtxParams1(const std::string &matchingId = "")
+    {
+        hbr_test::Bytes ctx = hbr_test::Tlv(
+            0xA0, hbr_test::Cat({hbr_test::Tlv(0x80, hbr_test::Bytes(matchingId.begin(), matchingId.end())),
+                                 hbr_test::Tlv(0xA1, hbr_test::Cat({hbr_test::Tlv(0x80, hbr_test::HexToBytes("35290611")),
+                                                                     hbr_test::Tlv(0xA1, hbr_test::Bytes())}))}));
+        return rawDataObject_create(ctx.data(), ctx.size());
+    }
+
+    // Fills serverSigned1 & co. for the current challenge, like an SM-DP+.
+    void FillServerData1(const hbr_test::Bytes &txid, size_t certificateSize = 300)
+    {
+        using namespace hbr_test;
+        SetField(&data_._serverSigned1, Tlv(0x30, Cat({Tlv(0x80, txid), Tlv(0x81, Pair(pair_)),
+                                                        Tlv(0x83, Bytes{'d', 'p'}), Tlv(0x84, Bytes(16, 0x44))})));
+        SetField(&data_._serverSignature1, Tlv(0x5F37, Bytes(64, 0x51)));
+        SetField(&data_._euiccCiPKIdToBeUsed, Tlv(0x04, Bytes(20, 0x22)));
+        SetField(&data_._serverCertificate, Tlv(0x30, Bytes(certificateSize, 0x30)));
+    }
+    void FillServerData2(const hbr_test::Bytes &txid, bool ccRequired = false, size_t certificateSize = 300)
+    {
+        using namespace hbr_test;
+        SetField(&data_._smdpSigned2, Tlv(0x30, Cat({Tlv(0x80, txid), Tlv(0x01, Bytes{uint8_t(ccRequired ? 0xFF : 0)}),
+                                                      Tlv(0x5F49, Bytes(65, 4))})));
+        SetField(&data_._smdpSignature2, Tlv(0x5F37, Bytes(64, 0x52)));
+        SetField(&data_._smdpCertificate, Tlv(0x30, Bytes(certificateSize, 0x30)));
+    }
+
+    // Challenge, AuthenticateServer and PrepareDownload through the engine.
+    void PrepareSession(const hbr_test::Bytes &txid)
+    {
+        ASSERT_TRUE(lpaManagerES10b_GetEuiccChallenge(&pair_));
+        FillServerData1(txid);
+        RawDataObject *ctx = CtxParams1();
+        ASSERT_TRUE(lpaManagerES10b_AuthenticateServer(&data_, ctx, &pair_));
+        rawDataObject_free(ctx);
+        FillServerData2(txid);
+        ASSERT_TRUE(lpaManagerES10b_PrepareDownload(&data_, "", &pair_));
+        ASSERT_EQ(download().state, hbrsim::DownloadState::Prepared);
+    }
+
+    struct PackageShape {
+        std::string iccid = "8944476500001234567";
+        std::string name = "Loaded";
+        size_t piece = 16;                   // size of each 88 piece of the metadata
+        std::vector<size_t> elements = {20, 30, 40};
+        bool withA2 = false;
+        hbr_test::Bytes extraBeforeA3;       // whole TLVs put between A1/A2 and A3
+        hbr_test::Bytes extraAfterA3;
+        hbr_test::Bytes extraInsideA1;       // after the 88 pieces
+        hbr_test::Bytes extraInsideA3;       // after the first 86
+        bool onlyThreeObjects = false;
+    };
+    static hbr_test::Bytes Metadata(const PackageShape &shape)
+    {
+        using namespace hbr_test;
+        std::string digits = shape.iccid + (shape.iccid.size() % 2 ? "F" : "");
+        Bytes iccid;
+        for (size_t i = 0; i < digits.size(); i += 2) {
+            iccid.push_back(static_cast<uint8_t>(std::stoul(std::string{digits[i + 1], digits[i]}, nullptr, 16)));
+        }
+        return Tlv(0xBF25, Cat({Tlv(0x5A, iccid), Tlv(0x91, Bytes{'S', 'P'}),
+                                Tlv(0x92, Bytes(shape.name.begin(), shape.name.end()))}));
+    }
+    static hbr_test::Bytes Package(const hbr_test::Bytes &txid, const PackageShape &shape)
+    {
+        using namespace hbr_test;
+        Bytes bf23 = Tlv(0xBF23, Cat({Tlv(0x82, Bytes{1}), Tlv(0x80, txid), Tlv(0xA6, Tlv(0x90, Bytes{0x88})),
+                                      Tlv(0x5F49, Bytes(65, 4)), Tlv(0x5F37, Bytes(64, 5))}));
+        Bytes a0 = Tlv(0xA0, Tlv(0x87, HexToBytes("BF2400")));
+        Bytes metadata = Metadata(shape);
+        Bytes pieces;
+        for (size_t i = 0; i < metadata.size(); i += shape.piece) {
+            size_t n = std::min(shape.piece, metadata.size() - i);
+            pieces = Cat({pieces, Tlv(0x88, Bytes(metadata.begin() + i, metadata.begin() + i + n))});
+        }
+        Bytes a1 = Tlv(0xA1, Cat({pieces, shape.extraInsideA1}));
+        Bytes elements;
+        for (size_t i = 0; i < shape.elements.size(); ++i) {
+            elements = Cat({elements, Tlv(0x86, Bytes(shape.elements[i], static_cast<uint8_t>(i)))});
+            if (i == 0) elements = Cat({elements, shape.extraInsideA3});
+        }
+        Bytes a3 = Tlv(0xA3, elements);
+        if (shape.onlyThreeObjects) return Tlv(0xBF36, Cat({bf23, a0, a3}));
+        Bytes a2 = shape.withA2 ? Tlv(0xA2, Tlv(0x87, Bytes(24, 7))) : Bytes();
+        return Tlv(0xBF36, Cat({bf23, a0, a1, a2, shape.extraBeforeA3, a3, shape.extraAfterA3}));
+    }
+    bool Load(const hbr_test::Bytes &package)
+    {
+        SetField(&data_._boundProfilePackage, package);
+        packageError_ = false;
+        es10Before_ = sim().records().es10.size();
+        return lpaManagerES10b_LoadBoundProfilePackage(&data_, &pir_, &packageError_);
+    }
+    // ES10 requests since the last Load.
+    std::vector<hbrsim::Es10Record> LoadRequests() const
+    {
+        const auto &all = sim().records().es10;
+        return std::vector<hbrsim::Es10Record>(all.begin() + static_cast<long>(es10Before_), all.end());
+    }
+
+    TServerData data_;
+    TRawDataPair pair_;
+    TPirData pir_;
+    bool packageError_ = false;
+    size_t es10Before_ = 0;
 };
-
-}  // namespace hbr_test
 
 #endif  // HBR_DOWNLOAD_TEST_UTIL_H

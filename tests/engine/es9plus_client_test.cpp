@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "config_test_util.h"
+#include "curl_environment.h"
 #include "es10b.h"
 #include "es9plus_client.h"
 #include "https_test_server.h"
@@ -25,12 +26,7 @@ using namespace hbr_test;
 
 namespace {
 
-class CurlEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(curl_global_init(CURL_GLOBAL_DEFAULT), CURLE_OK); }
-    void TearDown() override { curl_global_cleanup(); }
-};
-::testing::Environment *const curlEnvironment = ::testing::AddGlobalTestEnvironment(new CurlEnvironment);
+const bool curlRegistered = RegisterCurlEnvironment();
 
 const std::string kChallenge = Base64(Bytes(16, 0x5A));
 
@@ -525,6 +521,51 @@ TEST_F(Es9Test, InitiateAuthenticationFieldRules)
     EXPECT_EQ(Error(), LPA_NO_ERROR);
     EXPECT_FALSE(Initiate());
     EXPECT_EQ(Error(), LPA_ERROR_INVALID_TRANSACTIONID);
+}
+
+// Every Base64 field of both functions: missing, not a string, bad Base64.
+TEST_F(Es9Test, EachFieldMissingNotStringOrBadBase64)
+{
+    struct Field {
+        const char *function;
+        const char *key;
+        uint32_t code;
+    };
+    const std::vector<Field> fields = {
+        {"initiateAuthentication", "serverSigned1", LPA_ERROR_INVALID_SERVERSIGNED1},
+        {"initiateAuthentication", "serverSignature1", LPA_ERROR_INVALID_SERVERSIGNATURE1},
+        {"initiateAuthentication", "euiccCiPKIdToBeUsed", LPA_ERROR_INVALID_EUICCCIPKIDTOBEUSED},
+        {"initiateAuthentication", "serverCertificate", LPA_ERROR_INVALID_SERVERCERTIFICATE},
+        {"authenticateClient", "smdpSigned2", LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE},
+        {"authenticateClient", "smdpSignature2", LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE},
+        {"authenticateClient", "profileMetadata", LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE},
+        {"authenticateClient", "smdpCertificate", LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE},
+    };
+    const char *const faults[] = {R"("remove": ["%s"])", R"("set": {"%s": ["x"]})", R"("set": {"%s": "QUJD="})"};
+    // The first initiateAuthentication is normal; then three faults per field.
+    std::string script = "[";
+    int calls[2] = {1, 0};
+    for (const Field &field : fields) {
+        int &call = calls[std::string(field.function) == "authenticateClient"];
+        for (const char *fault : faults) {
+            char knob[128];
+            std::snprintf(knob, sizeof(knob), fault, field.key);
+            script += std::string(script.size() > 1 ? "," : "") + R"({"function": ")" + field.function +
+                      R"(", "call": )" + std::to_string(++call) + ", " + knob + "}";
+        }
+    }
+    Start(script + "]");
+    ASSERT_TRUE(Initiate());
+    for (const Field &field : fields) {
+        bool initiate = std::string(field.function) == "initiateAuthentication";
+        for (size_t i = 0; i < 3; ++i) {
+            if (!initiate) {
+                ASSERT_TRUE(Initiate());  // a session for each authenticateClient call
+            }
+            EXPECT_FALSE(initiate ? Initiate() : Authenticate()) << field.key << " fault " << i;
+            EXPECT_EQ(Error(), field.code) << field.key << " fault " << i;
+        }
+    }
 }
 
 TEST_F(Es9Test, AuthenticateClientFieldRules)

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "download_test_util.h"
+#include "flows_test_util.h"
 
 namespace hbr_test {
 namespace {

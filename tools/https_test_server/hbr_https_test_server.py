@@ -149,21 +149,11 @@ class Handler(socketserver.BaseRequestHandler):
             tls = server.context.wrap_socket(raw, server_side=True)
         except (ssl.SSLError, OSError):
             return
-        if server.role is not None:
-            self.handle_role(tls)
-            return
         try:
-            entry = server.script.take()
-            if entry.get("action") == "close":
-                return
-            stream = tls.makefile("rb")
-            lines, headers = read_request(stream)
-            body = read_body(stream, headers, tls)
-            self.record(lines, body, tls.version() or "")
-            if entry.get("action") == "hold":
-                time.sleep(float(entry.get("seconds", 0)))
-                return
-            answer(tls, entry)
+            if server.role is not None:
+                self.serve_role(tls)
+            else:
+                self.serve_script(tls)
         except (ConnectionError, ssl.SSLError, OSError, ValueError):
             pass
         finally:
@@ -172,30 +162,33 @@ class Handler(socketserver.BaseRequestHandler):
             except OSError:
                 pass
 
-    def handle_role(self, tls):
-        server = self.server
-        try:
-            stream = tls.makefile("rb")
-            lines, headers = read_request(stream)
-            body = read_body(stream, headers, tls)
-            self.record(lines, body, tls.version() or "")
-            parts = lines[0].decode("latin-1").split()
-            path = parts[1] if len(parts) > 1 else ""
-            result = server.role.handle(path, body)
-            if result.action == "close":
-                return
-            if result.action == "hold":
-                time.sleep(result.seconds)
-                return
-            entry = {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8")}
-            answer(tls, entry)
-        except (ConnectionError, ssl.SSLError, OSError, ValueError):
-            pass
-        finally:
-            try:
-                tls.close()
-            except OSError:
-                pass
+    def read_and_record(self, tls):
+        stream = tls.makefile("rb")
+        lines, headers = read_request(stream)
+        body = read_body(stream, headers, tls)
+        self.record(lines, body, tls.version() or "")
+        return lines, body
+
+    def serve_script(self, tls):
+        entry = self.server.script.take()
+        if entry.get("action") == "close":
+            return
+        self.read_and_record(tls)
+        if entry.get("action") == "hold":
+            time.sleep(float(entry.get("seconds", 0)))
+            return
+        answer(tls, entry)
+
+    def serve_role(self, tls):
+        lines, body = self.read_and_record(tls)
+        parts = lines[0].decode("latin-1").split()
+        result = self.server.role.handle(parts[1] if len(parts) > 1 else "", body)
+        if result.action == "close":
+            return
+        if result.action == "hold":
+            time.sleep(result.seconds)
+            return
+        answer(tls, {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8")})
 
     def record(self, lines, body, version):
         folder = self.server.record

@@ -116,6 +116,37 @@ static RawDataObject *_emptyRequest(uint16_t tag)
     return berTLV_createAndBuildRawDataObject(tag, 0, NULL);
 }
 
+/* Sends "<tag> 00" and judges the exchange: a failed send records
+ * failureCode, a bad status word 0x2003, an answer without data
+ * failureCode. *length is the answer's size in the response buffer. */
+static bool _sendGetRequest(uint16_t tag, const char *sendingText, uint32_t failureCode, size_t *length)
+{
+    RawDataObject *request = _emptyRequest(tag);
+    if (request == NULL) {
+        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s", sendingText);
+    uint16_t sw = 0;
+    bool sent = _sendEs10Request(request, &sw, length);
+    rawDataObject_free(request);
+    if (!sent) {
+        lpaSetLastErrorCode(failureCode);
+        return false;
+    }
+    if (!lpaManagerES10IsSuccessfulSW(sw)) {
+        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
+        return false;
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "SW=90.00 => Extracting data");
+    if (*length == 0) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "No Raw data available !");
+        lpaSetLastErrorCode(failureCode);
+        return false;
+    }
+    return true;
+}
+
 static void _dumpTlv(const BerTLV *tlv)
 {
     lpaManagerLogHexDumpTitled(LPA_LOG_LEVEL_DEB, "TLV", tlv->value, tlv->length, "TLV tag<%04x> (%u bytes) :",
@@ -173,28 +204,9 @@ bool lpaManagerES10b_GetEuiccChallenge(TRawDataPair *challenge)
         return false;
     }
     lpaManagerFreeRawDataPair(challenge);
-    RawDataObject *request = _emptyRequest(TAG_GET_EUICC_CHALLENGE);
-    if (request == NULL) {
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "do buildAndSendStoreDataCase4(GetEuiccChallenge) ...");
-    uint16_t sw = 0;
     size_t length = 0;
-    bool sent = _sendEs10Request(request, &sw, &length);
-    rawDataObject_free(request);
-    if (!sent) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_UICC_CHALLENGE);
-        return false;
-    }
-    if (!lpaManagerES10IsSuccessfulSW(sw)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "SW=90.00 => Extracting data");
-    if (length == 0) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "No Raw data available !");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_UICC_CHALLENGE);
+    if (!_sendGetRequest(TAG_GET_EUICC_CHALLENGE, "do buildAndSendStoreDataCase4(GetEuiccChallenge) ...",
+                         LPA_ERROR_INVALID_GET_UICC_CHALLENGE, &length)) {
         return false;
     }
     if (length > ES10B_CHALLENGE_MAX) {
@@ -218,28 +230,9 @@ bool lpaManagerES10b_GetEuiccInfo1(TRawDataPair *info)
         return false;
     }
     lpaManagerFreeRawDataPair(info);
-    RawDataObject *request = _emptyRequest(TAG_GET_EUICC_INFO1);
-    if (request == NULL) {
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "do buildAndSendStoreDataCase4(GetEuiccInfo) ...");
-    uint16_t sw = 0;
     size_t length = 0;
-    bool sent = _sendEs10Request(request, &sw, &length);
-    rawDataObject_free(request);
-    if (!sent) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_INFO);
-        return false;
-    }
-    if (!lpaManagerES10IsSuccessfulSW(sw)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "SW=90.00 => Extracting data");
-    if (length == 0) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "No Raw data available !");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_INFO);
+    if (!_sendGetRequest(TAG_GET_EUICC_INFO1, "do buildAndSendStoreDataCase4(GetEuiccInfo) ...",
+                         LPA_ERROR_INVALID_GET_EUICC_INFO, &length)) {
         return false;
     }
     return _storeHexBase64StructureRawDataPair(&info->raw, &info->base64, lpaManagerES10ResponseBuffer, length,
@@ -303,33 +296,58 @@ RawDataObject *_prepareAuthenticateServerTlv(const TServerData *data, const RawD
     return request;
 }
 
-static bool _isValidAuthenticateServerResponse(const uint8_t *data, size_t length)
+/* The texts of an answer that must hold exactly one of A0 (ok) or A1 (error)
+ * inside its outer tag. */
+typedef struct OkOrErrorAnswer {
+    uint16_t tag;
+    const char *entry;
+    const char *outOfBounds;
+    const char *notFound;
+    const char *present;
+    const char *countFormat;
+    const char *notSingle;
+    const char *okDetected;
+    const char *errorDetected;
+    const char *badTag;
+} OkOrErrorAnswer;
+
+static bool _isValidOkOrErrorAnswer(const uint8_t *data, size_t length, const OkOrErrorAnswer *texts)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_isValidAuthenticateServerResponse()...");
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s", texts->entry);
     if (length == 0 || length > ES10B_RESPONSE_MAX) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Invalid parameter!");
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s", texts->outOfBounds);
         return false;
     }
-    BerTLV *outer = berTLV_extractTagUInt16(TAG_AUTHENTICATE_SERVER, data, length, NULL);
+    BerTLV *outer = berTLV_extractTagUInt16(texts->tag, data, length, NULL);
     if (outer == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Tag BF38 not found !");
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s", texts->notFound);
         return false;
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "<BF38> tag present ");
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s", texts->present);
     bool valid = false;
     uint16_t inner = 0;
-    if (!_singleInnerTag(outer, &inner, "%d tag present inside BF38")) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Only one tag must be present inside BF38 !");
+    if (!_singleInnerTag(outer, &inner, texts->countFormat)) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s", texts->notSingle);
     } else if (inner == 0xA0) {
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "authenticateResponseOk detected");
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s", texts->okDetected);
         valid = true;
     } else if (inner == 0xA1) {
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "authenticateResponseError detected");
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s", texts->errorDetected);
     } else {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Invalid authenticateResponse Tag !");
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s", texts->badTag);
     }
     berTLV_freeBerTLV(outer);
     return valid;
+}
+
+static bool _isValidAuthenticateServerResponse(const uint8_t *data, size_t length)
+{
+    static const OkOrErrorAnswer texts = {
+        TAG_AUTHENTICATE_SERVER, "_isValidAuthenticateServerResponse()...", "Invalid parameter!",
+        "Tag BF38 not found !", "<BF38> tag present ", "%d tag present inside BF38",
+        "Only one tag must be present inside BF38 !", "authenticateResponseOk detected",
+        "authenticateResponseError detected", "Invalid authenticateResponse Tag !"};
+    return _isValidOkOrErrorAnswer(data, length, &texts);
 }
 
 bool lpaManagerES10b_AuthenticateServer(const TServerData *data, const RawDataObject *ctxParams1,
@@ -472,31 +490,12 @@ RawDataObject *_prepareDownloadTlv(const TServerData *data, const char *hashCcHe
 
 static bool _isValidPrepareDownloadResponse(const uint8_t *data, size_t length)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_isValidPrepareDownloadResponse()...");
-    if (length == 0 || length > ES10B_RESPONSE_MAX) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Invalid parameter or given data size out of bounds!");
-        return false;
-    }
-    BerTLV *outer = berTLV_extractTagUInt16(TAG_PREPARE_DOWNLOAD, data, length, NULL);
-    if (outer == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Tag BF21 not found !");
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "<BF21> tag present ");
-    bool valid = false;
-    uint16_t inner = 0;
-    if (!_singleInnerTag(outer, &inner, "%d tag present inside BF21")) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Only one tag must be present inside BF21 !");
-    } else if (inner == 0xA0) {
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "downloadResponseOk detected");
-        valid = true;
-    } else if (inner == 0xA1) {
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "downloadResponseError detected");
-    } else {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Invalid downloadResponse Tag !");
-    }
-    berTLV_freeBerTLV(outer);
-    return valid;
+    static const OkOrErrorAnswer texts = {
+        TAG_PREPARE_DOWNLOAD, "_isValidPrepareDownloadResponse()...",
+        "Invalid parameter or given data size out of bounds!", "Tag BF21 not found !", "<BF21> tag present ",
+        "%d tag present inside BF21", "Only one tag must be present inside BF21 !", "downloadResponseOk detected",
+        "downloadResponseError detected", "Invalid downloadResponse Tag !"};
+    return _isValidOkOrErrorAnswer(data, length, &texts);
 }
 
 bool lpaManagerES10b_PrepareDownload(const TServerData *data, const char *hashCcHex, TRawDataPair *response)

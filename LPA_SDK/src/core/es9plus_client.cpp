@@ -18,6 +18,7 @@ char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
 
 /* Longest address + path a function accepts (the buffer keeps its NUL). */
 #define ES9_ADDRESS_AND_PATH_MAX (ES9_ADDRESS_BUFFER_SIZE - 1)
+#define ES9_URL_SCHEME "https://"
 /* Decoded values up to this size are logged as one hex line. */
 #define ES9_HEX_LINE_MAX 511
 
@@ -211,10 +212,11 @@ const char *lpaManagerES9Plus_ExecutePost(const char *addressAndPath, const char
     url[0] = '\0';
     if (!_convertHostURLtoLowerCase(addressAndPath, lowerCase, sizeof(lowerCase))) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Cannot convert target host URL to lowercase!");
-    } else if (8 + strlen(lowerCase) >= sizeof(url)) {
+    } else if (sizeof(ES9_URL_SCHEME) - 1 + strlen(lowerCase) >= sizeof(url)) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Buffer too small for building https URL !");
     } else {
-        snprintf(url, sizeof(url), "https://%s", lowerCase);
+        memcpy(url, ES9_URL_SCHEME, sizeof(ES9_URL_SCHEME) - 1);
+        memcpy(url + sizeof(ES9_URL_SCHEME) - 1, lowerCase, strlen(lowerCase) + 1);
     }
 
     bool initialized = false;
@@ -303,9 +305,83 @@ static bool _buildAddressAndPath(const char *address, size_t addressLength, cons
     return true;
 }
 
+/* How far _postRequest came. */
+typedef enum Es9PostOutcome {
+    ES9_POSTED,
+    ES9_NO_OBJECT,          /* the JSON object could not be made */
+    ES9_NOT_PRINTED,        /* the object could not be printed */
+    ES9_ADDRESS_TOO_LONG    /* address + path over 254 characters */
+} Es9PostOutcome;
+
+/* One function's exchange: the request's keys and values, the target, and
+ * what the post gave back (the answer belongs to the HTTP media). */
+typedef struct Es9Exchange {
+    const char *const *keys;
+    const char *const *values;
+    size_t count;
+    const char *address;
+    size_t addressLength;
+    const char *path;
+    bool exchangeDone;
+    int32_t httpCode;
+    const char *answer;
+} Es9Exchange;
+
+/* Prints the request, builds address + path and posts. The caller cleans
+ * up the HTTP media after a post. */
+static Es9PostOutcome _postRequest(Es9Exchange *exchange, const LpaDownloadCallbacks *callbacks)
+{
+    exchange->exchangeDone = false;
+    exchange->httpCode = 0;
+    exchange->answer = NULL;
+    bool created = false;
+    char *request = _printRequest(exchange->keys, exchange->values, exchange->count, &created);
+    if (request == NULL) {
+        return created ? ES9_NOT_PRINTED : ES9_NO_OBJECT;
+    }
+    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
+    if (!_buildAddressAndPath(exchange->address, exchange->addressLength, exchange->path, addressAndPath)) {
+        cJSON_free(request);
+        return ES9_ADDRESS_TOO_LONG;
+    }
+    exchange->answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchange->exchangeDone,
+                                                     &exchange->httpCode, callbacks);
+    cJSON_free(request);
+    return ES9_POSTED;
+}
+
 static cJSON *_parseAnswer(const char *answer)
 {
     return cJSON_ParseWithLength(answer, strlen(answer));
+}
+
+/* After a post: no answer (or, when needed, no finished exchange) is a
+ * communication error; else the HTTP code and the answer are logged, the
+ * answer parsed and the HTTP media cleaned up. NULL on failure, with the
+ * code recorded. answerTitle is a format for the answer text, or the title
+ * of a text dump when dumped is set. */
+static cJSON *_parsePostedAnswer(const Es9Exchange *exchange, bool needExchangeDone, const char *httpCodeFormat,
+                                 const char *answerTitle, bool dumped)
+{
+    if (exchange->answer == NULL || (needExchangeDone && !exchange->exchangeDone)) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
+        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
+        httpMediaHttpExectueCleanup();
+        return NULL;
+    }
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, httpCodeFormat, (int)exchange->httpCode);
+    if (dumped) {
+        lpaCoreLogText(LPA_LOG_LEVEL_DEB, answerTitle, exchange->answer, strlen(exchange->answer));
+    } else {
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, answerTitle, exchange->answer);
+    }
+    cJSON *json = _parseAnswer(exchange->answer);
+    httpMediaHttpExectueCleanup();
+    if (json == NULL) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
+        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
+    }
+    return json;
 }
 
 /* Makes sure the field has a zeroed buffer of capacity bytes. A buffer that
@@ -345,38 +421,38 @@ typedef struct InitiateAuthenticationField {
     int32_t missingLevel;
 } InitiateAuthenticationField;
 
-static bool _extractInitiateAuthenticationField(const cJSON *answer, const InitiateAuthenticationField *spec,
+static bool _extractInitiateAuthenticationField(const cJSON *answer, const InitiateAuthenticationField *rule,
                                                 TDataValue *field)
 {
     field->len = 0;
-    const char *text = cJSON_GetStringValue(cJSON_GetObjectItem(answer, spec->key));
+    const char *text = cJSON_GetStringValue(cJSON_GetObjectItem(answer, rule->key));
     if (text == NULL) {
-        lpaCoreLog(spec->missingLevel, "Failed to get %s from server", spec->key);
-        lpaSetLastErrorCode(spec->code);
+        lpaCoreLog(rule->missingLevel, "Failed to get %s from server", rule->key);
+        lpaSetLastErrorCode(rule->code);
         return false;
     }
     size_t length = strlen(text);
     size_t needed = (length / 4) * 3 + 1;
-    if (needed >= spec->capacity) {
+    if (needed >= rule->capacity) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "%s size exceeds maximum allowed (Current size needed:%d - Maximum size allowed:%d)!",
-                   spec->fieldName, (int)needed, (int)(spec->capacity - 1));
+                   rule->fieldName, (int)needed, (int)(rule->capacity - 1));
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    if (!_prepareField(field, spec->capacity, false)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot allocate memory for %s !", spec->fieldName);
+    if (!_prepareField(field, rule->capacity, false)) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot allocate memory for %s !", rule->fieldName);
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
     size_t decoded = 0;
-    if (!decodeBase64(text, length, field->val, &decoded, spec->capacity)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to decode %s from base64 !", spec->key);
-        lpaSetLastErrorCode(spec->code);
+    if (!decodeBase64(text, length, field->val, &decoded, rule->capacity)) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to decode %s from base64 !", rule->key);
+        lpaSetLastErrorCode(rule->code);
         return false;
     }
     field->len = decoded;
-    _logDecodedField(spec->fieldName, field);
+    _logDecodedField(rule->fieldName, field);
     return true;
 }
 
@@ -413,38 +489,22 @@ bool lpaManagerES9Plus_InitiateAuthentication(TServerData *data, const LpaDownlo
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerES9Plus_InitiateAuthentication ...");
     static const char *const keys[] = {"euiccInfo1", "euiccChallenge", "smdpAddress"};
     const char *values[] = {euiccInfo1Base64, euiccChallengeBase64, serverAddress};
-    bool created = false;
-    char *request = _printRequest(keys, values, 3, &created);
-    if (request == NULL) {
+    Es9Exchange exchange = {keys, values, 3, serverAddress, strlen(serverAddress), ES9_PATH_INITIATE_AUTHENTICATION,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_INITIATE_AUTHENTICATION,
-                              addressAndPath)) {
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Invalid address");
         lpaSetLastErrorCode(LPA_ERROR_INVALID_SERVER_ADDRESS);
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
-    if (answer == NULL || !exchangeDone) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
-        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
-        httpMediaHttpExectueCleanup();
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "initiateAuthentication() => HTTP Request return httpCode=%d", (int)httpCode);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "<<  HTTP response %s", answer);
-    cJSON *json = _parseAnswer(answer);
-    httpMediaHttpExectueCleanup();
+    cJSON *json = _parsePostedAnswer(&exchange, true, "initiateAuthentication() => HTTP Request return httpCode=%d",
+                                     "<<  HTTP response %s", false);
     if (json == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
-        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
         return false;
     }
     bool result = false;
@@ -483,24 +543,18 @@ static const char *_lpaManagerAuthenticateClientSendRequest(const char *transact
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_lpaManagerAuthenticateClientSendRequest ...");
     static const char *const keys[] = {"transactionId", "authenticateServerResponse"};
     const char *values[] = {transactionId, authenticateServerResponseBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
-    if (request == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, created ? "Unable to create CJSON object !" : "No enough memory to create CJSON object !");
+    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_AUTHENTICATE_CLIENT,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome != ES9_POSTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, outcome == ES9_NO_OBJECT     ? "No enough memory to create CJSON object !"
+                                      : outcome == ES9_NOT_PRINTED ? "Unable to create CJSON object !"
+                                                                   : "No enought memory to manage authClientSmdpAddr !");
         *error = LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE;
         return NULL;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_AUTHENTICATE_CLIENT, addressAndPath)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "No enought memory to manage authClientSmdpAddr !");
-        *error = LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE;
-        cJSON_free(request);
-        return NULL;
-    }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
     if (answer == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication issue (ptrHttpAuthClientResp is NULL)");
         *error = LPA_ERROR_AUTHENTICATE_CLIENT_EXCHANGE;
@@ -718,38 +772,22 @@ bool lpaManagerGetBoundProfilePackage(TServerData *data, const LpaDownloadCallba
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerGetBoundProfilePackage ...");
     static const char *const keys[] = {"transactionId", "prepareDownloadResponse"};
     const char *values[] = {transactionId, prepareDownloadResponseBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
-    if (request == NULL) {
+    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_GET_BOUND_PROFILE_PACKAGE,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_GET_BOUND_PROFILE_PACKAGE,
-                              addressAndPath)) {
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Invalid Address");
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
-    if (answer == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
-        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
-        httpMediaHttpExectueCleanup();
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerGetBoundProfilePackage() => HTTP Request return httpCode=%d",
-               (int)httpCode);
-    lpaCoreLogText(LPA_LOG_LEVEL_DEB, "<<  HTTP response:", answer, strlen(answer));
-    cJSON *json = _parseAnswer(answer);
-    httpMediaHttpExectueCleanup();
+    cJSON *json = _parsePostedAnswer(&exchange, false,
+                                     "lpaManagerGetBoundProfilePackage() => HTTP Request return httpCode=%d",
+                                     "<<  HTTP response:", true);
     if (json == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
-        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
         return false;
     }
     bool result = false;
@@ -776,30 +814,30 @@ bool handleNotification(const char *serverAddress, size_t addressLength, const c
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "ES9plus handleNotification ...");
     static const char *const keys[] = {"pendingNotification"};
     const char *values[] = {pendingNotificationBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 1, &created);
-    if (request == NULL) {
-        if (!created) {
-            lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
-            lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        } else {
-            lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to retrieve http request from JSON object !");
-            lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
-        }
+    Es9Exchange exchange = {keys, values, 1, serverAddress, addressLength, ES9_PATH_HANDLE_NOTIFICATION,
+                            false, 0, NULL};
+    /* The buffer must hold address + path and its NUL. */
+    Es9PostOutcome outcome = addressLength + strlen(ES9_PATH_HANDLE_NOTIFICATION) >= ES9_ADDRESS_BUFFER_SIZE
+                                 ? ES9_ADDRESS_TOO_LONG
+                                 : _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
+        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (addressLength + strlen(ES9_PATH_HANDLE_NOTIFICATION) >= ES9_ADDRESS_BUFFER_SIZE ||
-        !_buildAddressAndPath(serverAddress, addressLength, ES9_PATH_HANDLE_NOTIFICATION, addressAndPath)) {
+    if (outcome == ES9_NOT_PRINTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to retrieve http request from JSON object !");
+        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
+        return false;
+    }
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "No enough memory to update pirNotiSmdpAddr !");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
+    bool exchangeDone = exchange.exchangeDone;
     bool result = false;
     if (!exchangeDone) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Unable to send successfully notification to server");
@@ -871,36 +909,21 @@ bool lpaManagerEventRetrieval(const char *transactionId, const LpaDownloadCallba
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerEventRetrieval ...");
     static const char *const keys[] = {"transactionId", "authenticateServerResponse"};
     const char *values[] = {transactionId, authenticateServerResponseBase64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
-    if (request == NULL) {
+    Es9Exchange exchange = {keys, values, 2, smdsAddress, strlen(smdsAddress), ES9_PATH_AUTHENTICATE_CLIENT,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(smdsAddress, strlen(smdsAddress), ES9_PATH_AUTHENTICATE_CLIENT, addressAndPath)) {
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, " Invalid Address");
-        cJSON_free(request);
         return false;
     }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
-    if (answer == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server communication error detected!");
-        lpaSetLastErrorCode(LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
-        httpMediaHttpExectueCleanup();
-        return false;
-    }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerEventRetrieval() => HTTP Request return httpCode=%d", (int)httpCode);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "<<  HTTP response %s \n ", answer);
-    cJSON *json = _parseAnswer(answer);
-    httpMediaHttpExectueCleanup();
+    cJSON *json = _parsePostedAnswer(&exchange, false, "lpaManagerEventRetrieval() => HTTP Request return httpCode=%d",
+                                     "<<  HTTP response %s \n ", false);
     if (json == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "json pack into cjson error...");
-        lpaSetLastErrorCode(LPA_ERROR_CJSON_PARSE_FAILURE);
         return false;
     }
     if (!_checkJSONresponseStatusSuccessful(json, callbacks)) {
@@ -962,24 +985,19 @@ bool _lpaManagerES9SendCancelSession(const char *transactionId, const TCancelSes
     }
     static const char *const keys[] = {"transactionId", "cancelSessionResponse"};
     const char *values[] = {transactionId, base64};
-    bool created = false;
-    char *request = _printRequest(keys, values, 2, &created);
+    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_CANCEL_SESSION,
+                            false, 0, NULL};
+    Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     LPA_FREE(base64);
-    if (request == NULL) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, created ? CANCEL_SESSION_LOG "Cannot build JSON object."
-                                              : CANCEL_SESSION_LOG "Cannot create JSON object.");
+    if (outcome != ES9_POSTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, outcome == ES9_NO_OBJECT     ? CANCEL_SESSION_LOG "Cannot create JSON object."
+                                      : outcome == ES9_NOT_PRINTED ? CANCEL_SESSION_LOG "Cannot build JSON object."
+                                                                   : CANCEL_SESSION_LOG "HTTP address is too long.");
         return false;
     }
-    char addressAndPath[ES9_ADDRESS_BUFFER_SIZE];
-    if (!_buildAddressAndPath(serverAddress, strlen(serverAddress), ES9_PATH_CANCEL_SESSION, addressAndPath)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, CANCEL_SESSION_LOG "HTTP address is too long.");
-        cJSON_free(request);
-        return false;
-    }
-    bool exchangeDone = false;
-    int32_t httpCode = 0;
-    const char *answer = lpaManagerES9Plus_ExecutePost(addressAndPath, request, &exchangeDone, &httpCode, callbacks);
-    cJSON_free(request);
+    const char *answer = exchange.answer;
+    int32_t httpCode = exchange.httpCode;
+    bool exchangeDone = exchange.exchangeDone;
     bool result = false;
     if (!exchangeDone) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, CANCEL_SESSION_LOG "Invalid HTTP exchange !");
