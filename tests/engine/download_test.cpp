@@ -125,6 +125,11 @@ struct ServerFailure {
     int eventSource;        // 0: no event expected
 };
 
+void PrintTo(const ServerFailure &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class ServerFailureTest : public DownloadFixture, public ::testing::WithParamInterface<ServerFailure> {};
 
 TEST_P(ServerFailureTest, FailsWithTheCodeAndNoCancel)
@@ -145,6 +150,11 @@ TEST_P(ServerFailureTest, FailsWithTheCodeAndNoCancel)
     if (c.eventSource != 0) {
         ASSERT_FALSE(log_.events.empty()) << c.name;
         EXPECT_EQ(log_.events[0].source, c.eventSource);
+        if (c.eventSource == 1) {
+            EXPECT_EQ(log_.events[0].presentFields, 3);
+            EXPECT_EQ(log_.events[0].subjectCode, "8.1");
+            EXPECT_EQ(log_.events[0].reasonCode, "3.8");
+        }
     }
     EXPECT_TRUE(Sim().state().profiles.empty());
 }
@@ -733,6 +743,74 @@ TEST_F(AddressDownloadTest, RootSmdsAddressOf128BytesIsUsedAsText)
     EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
     EXPECT_EQ(lpaGetErrorCode(), 0u) << LogText().substr(0, 0);
     EXPECT_EQ(result_.first, 1u);
+}
+
+}  // namespace
+}  // namespace hbr_test
+
+namespace hbr_test {
+namespace {
+
+using RobustnessTest = DownloadFixture;
+
+TEST_F(RobustnessTest, FailedAllocationsFailTheirStepWithoutLeaks)
+{
+    // ctxParams1 (A0 of 166 bytes with a MatchingID of 150 characters).
+    std::string matchingId(150, 'M');
+    StartSmdp("{\"profiles\": [{\"matchingId\": \"" + matchingId + "\"}]}");
+    uint32_t before = LiveBlocks();
+    lpaCoreMemorySetParamGenerateErr(LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_EQ, 166);
+    EXPECT_FALSE(lpaDownloadProfile(Code(matchingId).c_str(), nullptr, &result_));
+    lpaCoreMemorySetParamGenerateErr(LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_EQ, 0);
+    EXPECT_EQ(lpaGetErrorCode(), 0x230Bu);
+    EXPECT_TRUE(LogHas("ERR", "Failed to allocate ptrCtxParam."));
+    EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_TRUE(Es10Requests(0xBF38).empty());
+    smdp_.Stop();
+
+    // The package buffer (the largest block of the download).
+    hbrsim::seam::reset();
+    StartSmdp("{\"profiles\": [{\"elementCount\": 4, \"elementSize\": 1000}]}");
+    lpaCoreMemorySetParamGenerateErr(LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_GE, 4000);
+    EXPECT_FALSE(lpaDownloadProfile(Code().c_str(), nullptr, &result_));
+    lpaCoreMemorySetParamGenerateErr(LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_GE, 0);
+    EXPECT_NE(lpaGetErrorCode(), 0u);
+    EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_TRUE(Sim().state().profiles.empty());
+    EXPECT_TRUE(Es10Requests(0xBF36).empty());
+
+    // The Base64 text of a notification: not delivered, kept.
+    hbrsim::seam::reset();
+    hbrsim::Notification n;
+    n.seq = 4;
+    n.event = hbrsim::NotificationEvent::Disable;
+    n.address = address_;
+    Sim().state().notifications.push_back(n);
+    size_t length = Sim().euicc.isdr.pendingNotification(n).size();
+    int32_t size = static_cast<int32_t>(encodeBase64BufferSize(length) + 1);
+    lpaCoreMemorySetParamGenerateErr(LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_EQ, size);
+    EXPECT_TRUE(lpaSendPendingNotification(nullptr, &result_));
+    lpaCoreMemorySetParamGenerateErr(LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_EQ, 0);
+    EXPECT_EQ(result_.first, 1u);
+    EXPECT_EQ(result_.second, 0u);
+    EXPECT_TRUE(LogHas("ERR", "Cannot allocate " + std::to_string(size) + " bytes for conversion buffer tmpInfo!"));
+    EXPECT_EQ(Sim().state().notifications.size(), 1u);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+
+TEST_F(RobustnessTest, ModuleSilentMidPackageFailsTheStepWithoutCancel)
+{
+    StartSmdp("{\"profiles\": [{\"elementCount\": 2, \"elementSize\": 300}]}");
+    Sim().faults().add(FaultRule::at("BF3682").silence().always());
+    LpaDownloadCallbacks callbacks = AllCallbacks(&log_);
+    EXPECT_FALSE(lpaDownloadProfile(Code().c_str(), &callbacks, &result_));
+    // The driver records no code of its own: it raises an event; the step's code follows.
+    EXPECT_EQ(lpaGetErrorCode(), 0x2313u);
+    EXPECT_FALSE(log_.events.empty());
+    EXPECT_TRUE(CancelReasons().empty());
+    EXPECT_TRUE(HasPhase(log_, 6, "Failed to Load Bound Profile Package"));
+    EXPECT_TRUE(HasPhase(log_, 7, "Failed to retrieve PIR notification from eUICC"));
+    EXPECT_TRUE(Sim().state().profiles.empty());
 }
 
 }  // namespace
