@@ -118,27 +118,26 @@ protected:
         _lpaManagerSetBooleanParameterValue(_lpaManagerFindConfigParameter("sendPIRDuringDownloadProfile"), &on);
         ApiFixture::TearDown();
     }
-    // Starts the SM-DP+ with a scenario (JSON object or list).
-    void StartSmdp(const std::string &script = "{}", const std::string &address = "")
+    // Starts a test server in a role with a scenario (JSON object or list),
+    // each start in its own record folder.
+    void StartRole(HttpsTestServer &server, const char *role, const std::string &script, const std::string &address)
     {
         HttpsServerOptions options;
-        options.role = "smdp";
+        options.role = role;
         options.script = script;
         options.address = address;
-        std::string dir = dir_ + "/smdp" + std::to_string(++starts_);
+        std::string dir = dir_ + "/" + role + std::to_string(++starts_);
         ::mkdir(dir.c_str(), 0700);
-        ASSERT_TRUE(smdp_.Start(dir, options));
+        ASSERT_TRUE(server.Start(dir, options));
+    }
+    void StartSmdp(const std::string &script = "{}", const std::string &address = "")
+    {
+        StartRole(smdp_, "smdp", script, address);
         address_ = "localhost:" + std::to_string(smdp_.port());
     }
     void StartSmds(const std::string &script, const std::string &address = "")
     {
-        HttpsServerOptions options;
-        options.role = "smds";
-        options.script = script;
-        options.address = address;
-        std::string dir = dir_ + "/smds" + std::to_string(++starts_);
-        ::mkdir(dir.c_str(), 0700);
-        ASSERT_TRUE(smds_.Start(dir, options));
+        StartRole(smds_, "smds", script, address);
     }
     std::string Code(const std::string &matchingId = "HBR-TEST-1") const { return "1$" + address_ + "$" + matchingId; }
     // The request paths the SM-DP+ received, in order (the function names).

@@ -827,6 +827,23 @@ bool _manageDownloadProfile(const char *activationCode, const char *confirmation
     return ok;
 }
 
+/* After a failed execution that asked for a whole-flow retry: clears the
+ * last error and announces the next execution while executions are left,
+ * else tells that no more will run. */
+static void _announceWholeFlowRetry(int executions, const LpaDownloadCallbacks *callbacks)
+{
+    if (executions < LPA_DOWNLOAD_EXECUTIONS) {
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaResetErrorCode()...");
+        lpaResetErrorCode();
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "Restart another download attempt from SM-DP, nbExecGetResp=%d",
+                   LPA_DOWNLOAD_EXECUTIONS - executions);
+        lpaManagerSendProgress(callbacks, 0, "Restart another download attempt from SM-DP server...");
+    } else {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Maximum download attempts reached, do not retry anymore.");
+        lpaManagerSendProgress(callbacks, 0, "Maximum download attempts reached, do not retry anymore");
+    }
+}
+
 /* Runs the activation-code flow up to 3 times while it asks for a retry. */
 static bool _downloadWithWholeFlowRetry(const char *activationCode, const char *confirmationCode,
                                         const LpaDownloadCallbacks *callbacks, LpaOperationResult *result)
@@ -839,16 +856,7 @@ static bool _downloadWithWholeFlowRetry(const char *activationCode, const char *
         if (ok || !retry) {
             break;
         }
-        if (executions < LPA_DOWNLOAD_EXECUTIONS) {
-            lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaResetErrorCode()...");
-            lpaResetErrorCode();
-            lpaCoreLog(LPA_LOG_LEVEL_DEB, "Restart another download attempt from SM-DP, nbExecGetResp=%d",
-                       LPA_DOWNLOAD_EXECUTIONS - executions);
-            lpaManagerSendProgress(callbacks, 0, "Restart another download attempt from SM-DP server...");
-        } else {
-            lpaCoreLog(LPA_LOG_LEVEL_ERR, "Maximum download attempts reached, do not retry anymore.");
-            lpaManagerSendProgress(callbacks, 0, "Maximum download attempts reached, do not retry anymore");
-        }
+        _announceWholeFlowRetry(executions, callbacks);
     }
     return ok;
 }
@@ -1142,16 +1150,7 @@ bool lpaManagerDownloadProfileWithDefaultSMDPAddress(const LpaDownloadCallbacks 
                     lpaCoreLog(LPA_LOG_LEVEL_ERR, "Profile loading failed.");
                     break;
                 }
-                if (executions < LPA_DOWNLOAD_EXECUTIONS) {
-                    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaResetErrorCode()...");
-                    lpaResetErrorCode();
-                    lpaCoreLog(LPA_LOG_LEVEL_DEB, "Restart another download attempt from SM-DP, nbExecGetResp=%d",
-                               LPA_DOWNLOAD_EXECUTIONS - executions);
-                    lpaManagerSendProgress(callbacks, 0, "Restart another download attempt from SM-DP server...");
-                } else {
-                    lpaCoreLog(LPA_LOG_LEVEL_ERR, "Maximum download attempts reached, do not retry anymore.");
-                    lpaManagerSendProgress(callbacks, 0, "Maximum download attempts reached, do not retry anymore");
-                }
+                _announceWholeFlowRetry(executions, callbacks);
             }
         }
     }

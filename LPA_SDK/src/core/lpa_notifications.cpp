@@ -636,6 +636,32 @@ static BerTLV *_configuredAddress(const LpaConfiguredAddresses *addresses, uint8
     return value;
 }
 
+/* Reads the configured addresses and takes one tag out of BF3C. A failed
+ * read records 0x200E (after readFailText when given); an empty answer
+ * writes emptyText and records emptyCode (none when 0). */
+static bool _readConfiguredAddress(uint8_t tag, const char *readFailText, const char *emptyText, uint32_t emptyCode,
+                                   BerTLV **value, bool *bf3cFound)
+{
+    LpaConfiguredAddresses addresses;
+    memset(&addresses, 0, sizeof(addresses));
+    if (!_getEUICCconfiguredAddresses(&addresses)) {
+        if (readFailText != NULL) {
+            lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s", readFailText);
+        }
+        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_ADDRESS);
+        return false;
+    }
+    if (addresses.length == 0) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "%s", emptyText);
+        if (emptyCode != 0) {
+            lpaSetLastErrorCode(emptyCode);
+        }
+        return false;
+    }
+    *value = _configuredAddress(&addresses, tag, bf3cFound);
+    return true;
+}
+
 bool lpaManagerGetSMDPAddress(LpaServerAddress *address)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerGetSMDPAddress()...");
@@ -644,18 +670,11 @@ bool lpaManagerGetSMDPAddress(LpaServerAddress *address)
         lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
         return false;
     }
-    LpaConfiguredAddresses addresses;
-    memset(&addresses, 0, sizeof(addresses));
-    if (!_getEUICCconfiguredAddresses(&addresses)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_ADDRESS);
-        return false;
-    }
-    if (addresses.length == 0) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Invalid eUICC address");
-        return false;
-    }
     bool bf3cFound = false;
-    BerTLV *value = _configuredAddress(&addresses, 0x80, &bf3cFound);
+    BerTLV *value = NULL;
+    if (!_readConfiguredAddress(0x80, NULL, "Invalid eUICC address", 0, &value, &bf3cFound)) {
+        return false;
+    }
     bool result = false;
     if (!bf3cFound) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to get SM-DP address");
@@ -686,20 +705,12 @@ bool lpaManagerGetSMDSAddress(LpaServerAddress *address)
         lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
         return false;
     }
-    LpaConfiguredAddresses addresses;
-    memset(&addresses, 0, sizeof(addresses));
-    if (!_getEUICCconfiguredAddresses(&addresses)) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Unable to retrieve euicc address");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_ADDRESS);
-        return false;
-    }
-    if (addresses.length == 0) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Invalid euicc address");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_GET_EUICC_ADDRESS);
-        return false;
-    }
     bool bf3cFound = false;
-    BerTLV *value = _configuredAddress(&addresses, 0x81, &bf3cFound);
+    BerTLV *value = NULL;
+    if (!_readConfiguredAddress(0x81, "Unable to retrieve euicc address", "Invalid euicc address",
+                                LPA_ERROR_INVALID_GET_EUICC_ADDRESS, &value, &bf3cFound)) {
+        return false;
+    }
     bool result = false;
     if (value == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to get Default SM-DS address (Root) address");
