@@ -314,6 +314,15 @@ TEST_F(DownloadTest, ConfirmationCodeIsHashedAndCheckedByTheServer)
     EXPECT_EQ(log_.codeIn.cancelReason, 1);
     EXPECT_TRUE(HasPhase(log_, 4, "Confirmation Code required by server"));
     smdp_.Stop();
+    // A callback that fills all 50 characters without a NUL: 49 are read.
+    hbrsim::seam::reset();
+    StartSmdp(Scenario("\"ccRequired\": true, \"confirmationCode\": \"" + std::string(49, 'C') + "\""));
+    log_ = CallbackLog();
+    log_.code = std::string(50, 'C');
+    callbacks = AllCallbacks(&log_);
+    EXPECT_TRUE(lpaDownloadProfile(Code().c_str(), &callbacks, &result_));
+    EXPECT_TRUE(LogHas("DEB", "Confirmation Code recovered from callback: " + std::string(49, 'C')));
+    smdp_.Stop();
     // A wrong code: the server refuses the package.
     hbrsim::seam::reset();
     StartSmdp(Scenario("\"ccRequired\": true, \"confirmationCode\": \"1234\""));
