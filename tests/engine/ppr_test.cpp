@@ -1,12 +1,17 @@
-// Profile policy rules: installed profiles and the Rules Authorisation Table.
+// Profile policy rules (installed profiles, the Rules Authorisation Table),
+// ctxParams1, the address check and the notification list parser.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "engine_fixture.h"
 #include "lpa_core_log.h"
+#include "lpa_download.h"
+#include "lpa_manager_config.h"
+#include "lpa_notifications.h"
 #include "lpa_error_internal.h"
 #include "lpa_ppr.h"
 #include "raw_data_object.h"
@@ -198,6 +203,91 @@ TEST_F(PprTest, MccMncNibbles)
             EXPECT_EQ(level, c.level) << c.rule;
         }
     }
+}
+
+}  // namespace
+}  // namespace hbr_test
+
+
+namespace hbr_test {
+namespace {
+
+using FlowPiecesTest = PprTest;
+
+TEST_F(FlowPiecesTest, CtxParams1)
+{
+    ASSERT_TRUE(lpaManagerSetConfigParameter("deviceInfoTlv", LPA_PARAMETER_TYPE_STRING, "A1028000", true));
+    RawDataObject *ctx = nullptr;
+    ASSERT_TRUE(_lpaManagerPrepareCtxParam("ab", &ctx));
+    EXPECT_EQ(BytesToHex(ctx->data, ctx->length), "A0088002" "6162" "A1028000");
+    ASSERT_TRUE(_lpaManagerPrepareCtxParam("", &ctx));  // the previous object is released
+    EXPECT_EQ(BytesToHex(ctx->data, ctx->length), "A0068000A1028000");
+    ASSERT_TRUE(_lpaManagerPrepareCtxParam(nullptr, &ctx));  // no 80, not a failure
+    EXPECT_EQ(BytesToHex(ctx->data, ctx->length), "A004A1028000");
+    // 383 bytes of content fit, 384 do not: 80 82 xx xx + MatchingID + 4 bytes of DeviceInfo.
+    std::string id(375, 'm');
+    ASSERT_TRUE(_lpaManagerPrepareCtxParam(id.c_str(), &ctx));
+    EXPECT_EQ(ctx->length, 4u + 383u);
+    id += "m";
+    EXPECT_FALSE(_lpaManagerPrepareCtxParam(id.c_str(), &ctx));
+    EXPECT_EQ(ctx, nullptr);
+    EXPECT_EQ(lpaGetErrorCodeNoClear(), 0x230Bu);
+    logFlush();
+    std::vector<std::string> messages = LogMessages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "Not enough memory allowed for ptrCtxParam: 384 bytes needed, 383 max allowed!"),
+              messages.end());
+    rawDataObject_free(ctx);
+}
+
+TEST_F(FlowPiecesTest, AddressCheckAndCancelParameters)
+{
+    Bytes signed1 = Tlv(0x30, Cat({Tlv(0x80, Bytes(16, 1)), Tlv(0x83, Bytes{'a', '.', 'b'}), Tlv(0x83, Bytes{'c', 'd'})}));
+    EXPECT_TRUE(_verifySMDPAddress("cd", signed1.data(), signed1.size()));  // the last 83 counts
+    EXPECT_FALSE(_verifySMDPAddress("a.b", signed1.data(), signed1.size()));
+    EXPECT_FALSE(_verifySMDPAddress("CD", signed1.data(), signed1.size()));
+    EXPECT_EQ(lpaGetErrorCodeNoClear(), 0x2304u);
+    lpaResetErrorCode();
+    // Unknown reasons, bad transactionIds: refused without a code.
+    EXPECT_FALSE(_lpaManagerCancelSession("0011", 9, "a", nullptr));
+    EXPECT_FALSE(_lpaManagerCancelSession("", 1, "a", nullptr));
+    EXPECT_FALSE(_lpaManagerCancelSession(std::string(40, '0').c_str(), 1, "a", nullptr));
+    EXPECT_EQ(lpaGetErrorCodeNoClear(), 0u);
+}
+
+TEST_F(FlowPiecesTest, NotificationListParsingAndSorting)
+{
+    auto entry = [](const std::string &seq, const std::string &op, const std::string &address) {
+        Bytes content = Tlv(0x80, HexToBytes(seq));
+        if (!op.empty()) content = Cat({content, Tlv(0x81, HexToBytes(op))});
+        if (!address.empty()) content = Cat({content, Tlv(0x0C, Bytes(address.begin(), address.end()))});
+        return Tlv(0xBF2F, content);
+    };
+    Bytes list = Tlv(0xBF28, Tlv(0xA0, Cat({entry("07", "0780", "x"), entry("0003", "0640", "y"),
+                                            entry("05", "0520", "z1"), entry("05", "0410", "z2"),
+                                            entry("010005", "0520", "w"), entry("0300", "1234", "v")})));
+    LpaNotificationList parsed;
+    std::memset(&parsed, 0, sizeof(parsed));
+    ASSERT_TRUE(_doExtractMetadataForGetProfileNotificationList(&parsed, list.data(), list.size()));
+    ASSERT_EQ(parsed.count, 5u);  // the seq beyond 16 bits is skipped
+    EXPECT_EQ(lpaGetErrorCodeNoClear(), 0u);
+    EXPECT_EQ(parsed.entries[1].seqNumber, 3);
+    EXPECT_EQ(parsed.entries[4].seqNumber, 0x300);
+    EXPECT_EQ(parsed.entries[4].operation, 255);
+    ASSERT_TRUE(_sortNotificationList(&parsed));
+    std::vector<int> seqs;
+    std::vector<int> ops;
+    for (size_t i = 0; i < parsed.count; ++i) {
+        seqs.push_back(parsed.entries[i].seqNumber);
+        ops.push_back(parsed.entries[i].operation);
+    }
+    EXPECT_EQ(seqs, (std::vector<int>{3, 5, 5, 7, 0x300}));
+    EXPECT_EQ(ops, (std::vector<int>{1, 2, 3, 0, 255}));  // equal numbers keep their order
+    // A missing 0C fails the parse with 0x2205.
+    Bytes bad = Tlv(0xBF28, Tlv(0xA0, Cat({entry("01", "0780", "x"), entry("02", "0780", "")})));
+    EXPECT_FALSE(_doExtractMetadataForGetProfileNotificationList(&parsed, bad.data(), bad.size()));
+    EXPECT_EQ(lpaGetErrorCodeNoClear(), 0x2205u);
+    EXPECT_EQ(parsed.count, 1u);
 }
 
 }  // namespace
