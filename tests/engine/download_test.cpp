@@ -40,8 +40,10 @@ TEST_F(DownloadTest, ActivationCodeInstallsDeliversAndRemovesThePir)
     StartSmdp();
     LpaDownloadCallbacks callbacks = AllCallbacks(&log_);
     uint32_t before = LiveBlocks();
+    uint32_t bytesBefore = lpaCoreMemoryTestCounters().liveBytes;
     EXPECT_TRUE(lpaDownloadProfile(Code().c_str(), &callbacks, &result_));
     EXPECT_EQ(LiveBlocks(), before);
+    EXPECT_EQ(lpaCoreMemoryTestCounters().liveBytes, bytesBefore);
     EXPECT_EQ(lpaGetErrorCode(), 0u) << LogText();
     EXPECT_EQ(result_.first, 1u);
     EXPECT_EQ(result_.second, 1u);
