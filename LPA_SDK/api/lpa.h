@@ -271,6 +271,91 @@ static_assert(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8
 _Static_assert(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8-byte fields");
 #endif
 
+
+/* ------------------------------------------------------------------------
+ * Download, notification and server-address records
+ * ------------------------------------------------------------------------ */
+
+/* Downloads: first = profiles installed, second = profiles to load (or the
+ * SM-DS event records). Notifications: first = found, second = delivered. */
+typedef struct LpaOperationResult {
+    size_t first;
+    size_t second;
+} LpaOperationResult;
+
+/* Asked when the profile policy rules need the end user's consent. */
+struct LpaUserConsentQuery {
+    uint8_t consentReason;   /* 1: PPR1 by the RAT, 2: PPR2 by the RAT, 4: an enabled profile has PPR1 */
+    char profileName[65];    /* NUL-terminated */
+    uint8_t reserved;
+    uint8_t consentGranted;  /* in 0; out non-zero when the user consents */
+    int32_t cancelReason;    /* in 127; out the CancelSession reason when consent is refused */
+};
+
+/* Asked when the SM-DP+ requires a confirmation code and none was given. */
+struct LpaConfirmationCodeQuery {
+    char confirmationCode[50]; /* out: NUL-terminated text */
+    size_t capacity;           /* in: 50 */
+    int32_t cancelReason;      /* in 1; out the CancelSession reason when the callback answers false */
+};
+
+/* A server address: its bytes (no terminating NUL is written) and count. */
+typedef struct LpaServerAddress {
+    char address[128];
+    size_t addressLength;
+} LpaServerAddress;
+
+#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
+#ifndef __cplusplus
+#define LPA_STATIC_ASSERT _Static_assert
+#else
+#define LPA_STATIC_ASSERT static_assert
+#endif
+#if UINTPTR_MAX > 0xFFFFFFFFu
+LPA_STATIC_ASSERT(sizeof(LpaOperationResult) == 16, "LpaOperationResult is 16 bytes");
+LPA_STATIC_ASSERT(offsetof(LpaOperationResult, second) == 8, "LpaOperationResult.second at 8");
+LPA_STATIC_ASSERT(sizeof(LpaUserConsentQuery) == 72, "LpaUserConsentQuery is 72 bytes");
+LPA_STATIC_ASSERT(offsetof(LpaUserConsentQuery, profileName) == 1, "profileName at 1");
+LPA_STATIC_ASSERT(offsetof(LpaUserConsentQuery, reserved) == 66, "reserved at 66");
+LPA_STATIC_ASSERT(offsetof(LpaUserConsentQuery, consentGranted) == 67, "consentGranted at 67");
+LPA_STATIC_ASSERT(offsetof(LpaUserConsentQuery, cancelReason) == 68, "cancelReason at 68");
+LPA_STATIC_ASSERT(sizeof(LpaConfirmationCodeQuery) == 72, "LpaConfirmationCodeQuery is 72 bytes");
+LPA_STATIC_ASSERT(offsetof(LpaConfirmationCodeQuery, capacity) == 56, "capacity at 56");
+LPA_STATIC_ASSERT(offsetof(LpaConfirmationCodeQuery, cancelReason) == 64, "cancelReason at 64");
+LPA_STATIC_ASSERT(sizeof(LpaServerAddress) == 136, "LpaServerAddress is 136 bytes");
+LPA_STATIC_ASSERT(offsetof(LpaServerAddress, addressLength) == 128, "addressLength at 128");
+#endif
+#undef LPA_STATIC_ASSERT
+#endif
+
+/* ------------------------------------------------------------------------
+ * Downloads, notifications, server addresses
+ * ------------------------------------------------------------------------ */
+
+/* Downloads a profile with an activation code "1$address$matchingId[$oid]".
+ * A code that asks for a confirmation code is refused (0x2301): use
+ * lpaDownloadProfileWithConfirmationCode. callbacks may be NULL. True when
+ * the profile was installed and its installation result delivered. */
+LPA_API bool lpaDownloadProfile(const char *activationCode, const LpaDownloadCallbacks *callbacks,
+                                LpaOperationResult *result);
+LPA_API bool lpaDownloadProfileWithConfirmationCode(const char *activationCode, const char *confirmationCode,
+                                                    const LpaDownloadCallbacks *callbacks,
+                                                    LpaOperationResult *result);
+/* Downloads from the eUICC's default SM-DP+ address. */
+LPA_API bool lpaDownloadProfileWithDefaultSMDPAddress(const LpaDownloadCallbacks *callbacks,
+                                                      LpaOperationResult *result);
+/* Downloads one profile per event of the eUICC's root SM-DS. True once the
+ * event list was obtained; the last error tells the first failure. */
+LPA_API bool lpaDownloadProfileWithSMDSAddress(const LpaDownloadCallbacks *callbacks, LpaOperationResult *result);
+/* Delivers the eUICC's pending notifications and removes the delivered ones. */
+LPA_API bool lpaSendPendingNotification(const LpaDownloadCallbacks *callbacks, LpaOperationResult *result);
+/* At most 127 characters; "" clears the default address. */
+LPA_API bool lpaSetDefaultSMDPAddress(const char *address);
+/* addressLength 0 when the eUICC has no default SM-DP+ address. Zero the
+ * record first: no terminating NUL is written. */
+LPA_API bool lpaGetSMDPAddress(LpaServerAddress *address);
+LPA_API bool lpaGetSMDSAddress(LpaServerAddress *address);
+
 #ifdef __cplusplus
 }
 #endif

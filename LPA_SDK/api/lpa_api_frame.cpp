@@ -49,7 +49,17 @@ bool _lpaApiFrameLeaveCardOperation(bool result)
 
 bool _lpaApiRunCardOperation(const char *apiName, bool (*call)(void *context), void *context)
 {
+    return _lpaApiRunCardOperationWithResult(apiName, NULL, call, context);
+}
+
+bool _lpaApiRunCardOperationWithResult(const char *apiName, LpaOperationResult *result, bool (*call)(void *context),
+                                       void *context)
+{
     _lpaApiFrameEnterCardOperation(apiName);
+    if (result != NULL) {
+        result->first = 0;
+        result->second = 0;
+    }
     bool operationResult = false;
     if (_lpaManagerConnectReaderAndSelectISDR()) {
         operationResult = call(context);

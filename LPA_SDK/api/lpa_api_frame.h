@@ -12,6 +12,8 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+#include "lpa.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -45,7 +47,21 @@ bool _lpaApiFrameLeaveCardOperation(bool result);
  * call's result AND the close's result. */
 bool _lpaApiRunCardOperation(const char *apiName, bool (*call)(void *context), void *context);
 
+/* The same frame for the operations with a result record: both counters
+ * are zeroed after the entry, before the card connection opens (result
+ * may be NULL). */
+bool _lpaApiRunCardOperationWithResult(const char *apiName, LpaOperationResult *result, bool (*call)(void *context),
+                                       void *context);
+
 #ifdef __cplusplus
+}
+
+/* _lpaApiRunCardOperationWithResult with any callable answering bool. */
+template <typename Call>
+static inline bool lpaApiRunCardOperation(const char *apiName, LpaOperationResult *result, Call call)
+{
+    return _lpaApiRunCardOperationWithResult(
+        apiName, result, [](void *context) -> bool { return (*static_cast<Call *>(context))(); }, &call);
 }
 
 /* _lpaApiRunCardOperation with any callable answering bool. */

@@ -61,6 +61,12 @@ LPA_API bool _lpaManagerUnselectISDRAndDisconnectReader(void);
 LPA_API void lpaApiFrameBegin(const char *apiName);
 LPA_API bool lpaApiFrameEnd(bool result);
 
+/* The download with an activation code inside an open card connection
+ * (the manager call of lpaDownloadProfile). callbacks may be NULL or all
+ * zero; result is required and zeroed on entry. */
+LPA_API bool lpaManagerDownloadProfile(const char *activationCode, const LpaDownloadCallbacks *callbacks,
+                                       LpaOperationResult *result);
+
 #ifdef __cplusplus
 }
 #endif

@@ -12,6 +12,11 @@ extern "C" {
  * milliseconds when HBR_SLEEP_DIVISOR holds `divisorText` (NULL = unset). */
 DWORD hbrSleepScaledDuration(DWORD ms, const char *divisorText);
 
+/* Sleeps of 1 to 999 ms since the process started (the driver's reply
+ * polls among them), and their total requested time; for benchmarks. */
+unsigned long hbrShortSleepCount(void);
+unsigned long long hbrShortSleepTotalMs(void);
+
 #ifdef __cplusplus
 }
 #endif

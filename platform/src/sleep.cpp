@@ -27,6 +27,18 @@ extern "C" DWORD hbrSleepScaledDuration(DWORD ms, const char *divisorText)
 
 namespace {
 std::atomic<unsigned long> g_longSleeps{0};
+std::atomic<unsigned long> g_shortSleeps{0};
+std::atomic<unsigned long long> g_shortSleepMs{0};
+}
+
+extern "C" unsigned long hbrShortSleepCount(void)
+{
+    return g_shortSleeps.load();
+}
+
+extern "C" unsigned long long hbrShortSleepTotalMs(void)
+{
+    return g_shortSleepMs.load();
 }
 
 extern "C" unsigned long hbrLongSleepCount(void)
@@ -37,6 +49,10 @@ extern "C" unsigned long hbrLongSleepCount(void)
 extern "C" void WINAPI Sleep(DWORD dwMilliseconds)
 {
     DWORD ms = dwMilliseconds;
+    if (ms > 0 && ms < 1000) {
+        g_shortSleeps++;
+        g_shortSleepMs += ms;
+    }
     if (ms >= 1000 && ms != 0xFFFFFFFFu) {
         g_longSleeps++;
         ms = hbrSleepScaledDuration(ms, std::getenv("HBR_SLEEP_DIVISOR"));

@@ -225,7 +225,8 @@ def main():
     parser.add_argument("--record", help="folder for the request records")
     parser.add_argument("--stall", type=float, help="accept TCP, send no TLS for N s, close")
     parser.add_argument("--role", choices=("smdp", "smds"), help="act as a test SM-DP+ or SM-DS")
-    parser.add_argument("--address", help="the role's own serverAddress (default localhost:<port>)")
+    parser.add_argument("--address", help="the role's own serverAddress (default localhost:<port>; "
+                        "{port} stands for the port, {pad} fills the address up to 128 characters)")
     parser.add_argument("--rsp-cert", help="DER certificate the role answers (default rsp.der beside --cert)")
     args = parser.parse_args()
 
@@ -271,6 +272,9 @@ def main():
         with open(certificate_path, "rb") as f:
             certificate = f.read()
         address = args.address if args.address is not None else "localhost:%d" % port
+        address = address.replace("{port}", str(port))
+        if "{pad}" in address:  # filled with 'p' up to 128 characters in all
+            address = address.replace("{pad}", "p" * max(0, 128 - len(address) + len("{pad}")))
         server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record)
     print("PORT %d" % port, flush=True)
     try:

@@ -382,7 +382,13 @@ class Role:
         except (der.DerError, ValueError):
             return 200, failed("8.1", "2.1")
         if tag == 0x30:
-            self._record_notification({"kind": "other"})
+            record = {"kind": "other"}
+            try:
+                metadata = der.parse_all(der.find(der.parse_all(value), 0xBF2F))
+                record["seq"] = int.from_bytes(der.find(metadata, 0x80) or b"", "big")
+            except (der.DerError, ValueError, TypeError):
+                pass
+            self._record_notification(record)
             return 204, None
         if tag != 0xBF37:
             return 200, failed("8.1", "2.1")
@@ -427,4 +433,7 @@ class Role:
         except (der.DerError, ValueError, TypeError):
             return 200, failed("8.1", "2.1")
         session["ended"] = True
+        reason = der.find(signed, 0x81)
+        self._record_notification({"kind": "cancel", "transactionId": txid_text,
+                                   "reason": int.from_bytes(reason or b"", "big")})
         return 200, {"header": success_header()}

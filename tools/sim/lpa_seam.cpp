@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 extern "C" {
@@ -25,8 +26,21 @@ std::unique_ptr<Module> g_module;
 int32_t g_platformType = 1;
 constexpr size_t kBufferSize = sizeof(read_mipc_buf);
 
+uint64_t g_cpuNanos = 0;
+
+uint64_t threadCpuNanos()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+}
+
 int64_t write(Writer writer, int32_t platformType, const char *command, size_t length)
 {
+    struct CpuMeter {
+        uint64_t start = threadCpuNanos();
+        ~CpuMeter() { g_cpuNanos += threadCpuNanos() - start; }
+    } meter;
     std::string text = command != nullptr ? std::string(command, length) : std::string();
     AtExchange exchange = module().exchange(text, writer, platformType);
     std::memset(read_mipc_buf, 0, kBufferSize);
@@ -37,6 +51,11 @@ int64_t write(Writer writer, int32_t platformType, const char *command, size_t l
     return exchange.writerResult ? *exchange.writerResult : static_cast<int64_t>(length);
 }
 }  // namespace
+
+uint64_t cpuNanos()
+{
+    return g_cpuNanos;
+}
 
 Module &module()
 {

@@ -121,6 +121,7 @@ bool Download::isSegment(const Bytes &request) const
 void Download::reset()
 {
     state = DownloadState::Idle;
+    prepareAnswerLost_ = false;
     challenge_.clear();
     txid_.clear();
     serverChallenge_.clear();
@@ -218,7 +219,10 @@ Es10Answer Download::prepareDownload(const Tlv &request)
     const Tlv *id = findTag(signed2, 0x80);
     if (id == nullptr) return error(kReasonUndefined);
     txid = id->value;
-    if (state != DownloadState::Authenticated) return error(4);  // noSessionContext
+    // A PrepareDownload whose answer was lost in a broken chain may be asked again.
+    bool again = state == DownloadState::Prepared && prepareAnswerLost_;
+    if (state != DownloadState::Authenticated && !again) return error(4);  // noSessionContext
+    prepareAnswerLost_ = false;
     if (txid != txid_) return error(5);                         // invalidTransactionId
     const Tlv *hashCc = fields.size() == 4 ? &fields[2] : nullptr;
     if (hashCc != nullptr && (hashCc->tag != 0x04 || hashCc->value.size() != 32)) return error(kReasonUndefined);
@@ -230,6 +234,13 @@ Es10Answer Download::prepareDownload(const Tlv &request)
     Bytes content = concat({tlv(0x80, txid_), tlv(0x5F49, concat({Bytes{0x04}, nextBytes(64)}))});
     if (hashCc != nullptr) append(content, tlv(0x04, hashCc->value));
     return ok(tlv(kPrepareDownload, tlv(0xA0, {tlv(0x30, content), tlv(0x5F37, nextBytes(64))})));
+}
+
+void Download::answerLost(uint32_t requestTag)
+{
+    if (requestTag == kPrepareDownload && state == DownloadState::Prepared) {
+        prepareAnswerLost_ = true;
+    }
 }
 
 Es10Answer Download::cancelSession(const Tlv &request)

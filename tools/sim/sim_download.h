@@ -51,6 +51,9 @@ public:
 
     // Ends the session (reset, channel close).
     void reset();
+    // The answer to a request of this tag was dropped in a broken GET
+    // RESPONSE chain (a lost PrepareDownload answer may be asked again).
+    void answerLost(uint32_t requestTag);
 
     // The session, for tests.
     const Bytes &transactionId() const { return txid_; }
@@ -61,6 +64,7 @@ public:
 private:
     enum class Phase { Bf36, A0, A1Header, Elements88, AfterA1, A3Header, Elements86 };
 
+    bool prepareAnswerLost_ = false;
     Bytes challenge_;
     Bytes txid_;
     Bytes serverChallenge_;

@@ -109,6 +109,12 @@ Bytes Euicc::process(const Bytes &apdu, int channel)
     if (const FaultRule *rule = faults.fire(event, apduFault)) {
         switch (rule->action) {
         case FaultAction::StatusWord:
+            if (ch.hasPending && ins == kInsGetResponse && !ch.pendingRequest.empty()) {
+                uint32_t tag = 0;
+                size_t pos = 0;
+                readTag(ch.pendingRequest.data(), ch.pendingRequest.size(), pos, tag);
+                isdr.download.answerLost(tag);
+            }
             ch.hasPending = false;
             ch.pending.clear();
             return sw(static_cast<uint16_t>(rule->number));

@@ -43,6 +43,13 @@ FaultRule FaultRule::es10(uint32_t tag)
 }
 
 namespace {
+uint32_t outerTag(const Bytes &request)
+{
+    if (request.empty()) return 0;
+    if ((request[0] & 0x1F) == 0x1F && request.size() > 1) return (uint32_t(request[0]) << 8) | request[1];
+    return request[0];
+}
+
 bool matches(const FaultRule &rule, const FaultEvent &event)
 {
     switch (event.level) {
@@ -51,6 +58,9 @@ bool matches(const FaultRule &rule, const FaultEvent &event)
                (rule.atText.empty() || event.atCommand->find(rule.atText) != std::string::npos);
     case FaultLevel::Apdu:
         if (!rule.chainOf.empty() && (event.chainRequest == nullptr || *event.chainRequest != rule.chainOf)) {
+            return false;
+        }
+        if (rule.chainOfTag != 0 && (event.chainRequest == nullptr || outerTag(*event.chainRequest) != rule.chainOfTag)) {
             return false;
         }
         return (rule.ins < 0 || rule.ins == event.ins) && (rule.channel < 0 || rule.channel == event.channel);

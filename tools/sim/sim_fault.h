@@ -39,6 +39,7 @@ struct FaultRule {
     Bytes es10Request;         // ES10 level: the whole request equals these bytes
     Bytes chainOf;             // APDU level: the answer pending on the channel (the one GET
                                // RESPONSE fetches) is that of the ES10 request with these bytes
+    uint32_t chainOfTag = 0;   // APDU level: the pending answer is that of an ES10 request with this outer tag
     int fromOccurrence = 1;    // fire only from the k-th matching event on
     int times = 1;             // how often it fires; -1 always
 
@@ -63,6 +64,7 @@ struct FaultRule {
     FaultRule &always() { times = -1; return *this; }
     FaultRule &whenRequest(const Bytes &request) { es10Request = request; return *this; }
     FaultRule &inChainOf(const Bytes &request) { chainOf = request; return *this; }
+    FaultRule &inChainOfTag(uint32_t tag) { chainOfTag = tag; return *this; }
     FaultRule &reply(const std::string &t) { action = FaultAction::ReplaceReply; text = t; return *this; }
     FaultRule &silence() { action = FaultAction::Silence; return *this; }
     FaultRule &writerResult(int64_t result, const std::string &stale = std::string())

@@ -21,6 +21,9 @@ void reset();
 // The same with a seed.
 void reset(const Seed &seed);
 
+// CPU time (this thread's clock) spent in the simulator's writers so far.
+uint64_t cpuNanos();
+
 // The value quorpciot_lpa_plat_type answers.
 void setPlatformType(int32_t type);
 int32_t platformType();

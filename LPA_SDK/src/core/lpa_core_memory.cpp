@@ -466,7 +466,13 @@ extern "C" bool lpaCoreMemoryGetGenerateErr(uint8_t knob, int32_t *value)
 
 /* ---- test inspection ---------------------------------------------------- */
 
-extern "C" LpaCoreMemoryCounters lpaCoreMemoryTestCounters(void)
+extern "C" void lpaCoreMemoryTestRebasePeaks(void)
+{
+    s_maxLiveBlocks = s_liveBlocks;
+    s_maxLiveBytes = s_liveBytes;
+}
+
+LpaCoreMemoryCounters lpaCoreMemoryTestCounters(void)
 {
     LpaCoreMemoryCounters counters;
     counters.allocCalls = s_allocCalls;

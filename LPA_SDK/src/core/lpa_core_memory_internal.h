@@ -33,6 +33,10 @@ typedef struct LpaCoreMemoryCounters {
 /* The process-wide counters. */
 LpaCoreMemoryCounters lpaCoreMemoryTestCounters(void);
 
+/* Sets the highest live values to the current ones (benchmarks measure
+ * one operation's peak). */
+void lpaCoreMemoryTestRebasePeaks(void);
+
 /* The 16 header bytes of the block whose payload is given. */
 const uint8_t *lpaCoreMemoryTestBlockHeader(const void *payload);
 

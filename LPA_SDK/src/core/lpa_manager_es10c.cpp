@@ -232,16 +232,24 @@ bool lpaManagerES10c_GetProfilesNumber(size_t *count)
 
 /* True when a broken GET RESPONSE chain is stored and another execution
  * may run: the error is cleared and the retry line written. */
-static bool _retryAfterChainingIssue(const char *function, int executions)
+bool lpaManagerRetryAfterChainingIssue(const char *function, int executions, bool traceReset)
 {
     if (executions >= LPA_NUMBER_OF_EXECUTIONS_FOR_CHAINED_GET_RESPONSE ||
         lpaGetErrorCodeNoClear() != SE_MEDIA_E_CHAINING_GET_RESPONSE) {
         return false;
     }
+    if (traceReset) {
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaResetErrorCode()...");
+    }
     lpaResetErrorCode();
     lpaCoreLog(LPA_LOG_LEVEL_WAR, "%s: GetResponse chaining issue detected, try another time, nbExecGetResp = %d",
                function, LPA_NUMBER_OF_EXECUTIONS_FOR_CHAINED_GET_RESPONSE - executions);
     return true;
+}
+
+static bool _retryAfterChainingIssue(const char *function, int executions)
+{
+    return lpaManagerRetryAfterChainingIssue(function, executions, false);
 }
 
 bool lpaManagerGetProfilesNumber(size_t *count)

@@ -33,6 +33,13 @@ extern "C" {
 #define LPA_PROFILE_INFO_PPR_ENTRY_SIZE 30
 #define LPA_NUMBER_OF_EXECUTIONS_FOR_CHAINED_GET_RESPONSE 3
 
+/* After a failed execution of an eUICC exchange: when the last error is
+ * 0x801E and fewer than 3 executions have run, clears it (with the line
+ * "lpaResetErrorCode()..." when traceReset is set), writes the WAR line
+ * "<function>: GetResponse chaining issue detected, try another time,
+ * nbExecGetResp = <executions left>" and answers true (run again). */
+bool lpaManagerRetryAfterChainingIssue(const char *function, int executions, bool traceReset);
+
 /* One count request. */
 bool lpaManagerES10c_GetProfilesNumber(size_t *count);
 
