@@ -35,46 +35,20 @@ pki=$out/pki
 bash tools/https_test_server/make_test_pki.sh "$pki"
 echo "throw-away PKI in $pki"
 
-records=$out/smdp-records
-rm -rf "$records" "$out/smdp.out" "$out/smdp.log"
-server_pid=
-stop_server() {
-  if [[ -n $server_pid ]]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-    server_pid=
-  fi
-}
-trap stop_server EXIT
-python3 tools/https_test_server/hbr_https_test_server.py \
-  --cert "$pki/server.crt" --key "$pki/server.key" --record "$records" \
-  --role smdp >"$out/smdp.out" 2>"$out/smdp.log" &
-server_pid=$!
-
-# The server prints "PORT <n>" once it listens.
-port=
-for _ in $(seq 100); do
-  port=$(awk '/^PORT /{print $2; exit}' "$out/smdp.out")
-  if [[ -n $port ]] || ! kill -0 "$server_pid" 2>/dev/null; then
-    break
-  fi
-  sleep 0.1
-done
-if [[ -z $port ]]; then
-  echo "the test SM-DP+ did not start:" >&2
-  cat "$out/smdp.log" >&2
-  exit 1
-fi
-echo "test SM-DP+ listening on 127.0.0.1:$port (pid $server_pid)"
+source tools/https_test_server/background_server.sh
+trap hbr_server_stop EXIT
+hbr_server_start "$out/smdp" "$pki" --role smdp
+port=$HBR_SERVER_PORT
+echo "test SM-DP+ listening on 127.0.0.1:$port (pid $HBR_SERVER_PID)"
 
 # HBR-TEST-1 is the matchingId of the server's default profile.
 code="1\$localhost:$port\$HBR-TEST-1"
 rm -f "$out/lpa.log" "$out/lpa.backup.log"
 status=0
 build/bin/lpa_download_example "$out" "$code" "$pki/ca.crt" || status=$?
-stop_server
+hbr_server_stop
 
 echo "---- last 40 lines of $out/lpa.log"
 tail -n 40 "$out/lpa.log"
-echo "---- full engine log: $out/lpa.log; SM-DP+ requests: $records"
+echo "---- full engine log: $out/lpa.log; SM-DP+ requests: $out/smdp/server-records"
 exit "$status"
