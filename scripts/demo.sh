@@ -36,7 +36,7 @@ bash tools/https_test_server/make_test_pki.sh "$pki"
 echo "throw-away PKI in $pki"
 
 source tools/https_test_server/background_server.sh
-trap hbr_server_stop EXIT
+hbr_server_stop_on_exit
 hbr_server_start "$out/smdp" "$pki" --role smdp
 port=$HBR_SERVER_PORT
 echo "test SM-DP+ listening on 127.0.0.1:$port (pid $HBR_SERVER_PID)"

@@ -6,7 +6,7 @@ set -euo pipefail
 example=$1 work=$2 pki=$3
 
 source "$(dirname "$0")/../../tools/https_test_server/background_server.sh"
-trap hbr_server_stop EXIT
+hbr_server_stop_on_exit
 rm -rf "$work"
 mkdir -p "$work"
 hbr_server_start "$work/smdp" "$pki" --role smdp

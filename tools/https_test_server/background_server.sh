@@ -9,8 +9,10 @@
 #       Answers 1 (with the server's log on stderr) when it does not come up.
 #   hbr_server_stop
 #       kills and reaps the server; harmless when none runs.
-#
-# Callers run hbr_server_stop from an EXIT trap so no server outlives them.
+#   hbr_server_stop_on_exit
+#       makes the calling script stop the server when it ends, also when it
+#       is interrupted or terminated (INT, TERM, HUP end it through exit,
+#       so its EXIT trap runs). Call it before hbr_server_start.
 
 HBR_SERVER_PID=
 HBR_SERVER_PORT=
@@ -51,4 +53,11 @@ hbr_server_stop() {
     HBR_SERVER_PID=
     HBR_SERVER_PORT=
   fi
+}
+
+hbr_server_stop_on_exit() {
+  trap hbr_server_stop EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
 }
