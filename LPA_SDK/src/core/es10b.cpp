@@ -350,6 +350,32 @@ static bool _isValidAuthenticateServerResponse(const uint8_t *data, size_t lengt
     return _isValidOkOrErrorAnswer(data, length, &texts);
 }
 
+/* Sends a request (and frees it), checks the status word and the answer,
+ * and stores the answer as raw bytes and Base64 text. */
+static bool _sendAndStoreAnswer(RawDataObject *request, uint32_t sendFailureCode,
+                                bool (*isValidAnswer)(const uint8_t *, size_t), const char *invalidAnswerText,
+                                TRawDataPair *response)
+{
+    uint16_t sw = 0;
+    size_t length = 0;
+    bool sent = _sendEs10Request(request, &sw, &length);
+    rawDataObject_free(request);
+    if (!sent) {
+        lpaSetLastErrorCode(sendFailureCode);
+        return false;
+    }
+    if (!lpaManagerES10IsSuccessfulSW(sw)) {
+        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
+        return false;
+    }
+    if (!isValidAnswer(lpaManagerES10ResponseBuffer, length)) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "%s", invalidAnswerText);
+        return false;
+    }
+    return _storeHexBase64StructureRawDataPair(&response->raw, &response->base64, lpaManagerES10ResponseBuffer,
+                                               length, ES10B_RESPONSE_MAX);
+}
+
 bool lpaManagerES10b_AuthenticateServer(const TServerData *data, const RawDataObject *ctxParams1,
                                         TRawDataPair *response)
 {
@@ -370,24 +396,9 @@ bool lpaManagerES10b_AuthenticateServer(const TServerData *data, const RawDataOb
         rawDataObject_free(request);
         return false;
     }
-    uint16_t sw = 0;
-    size_t length = 0;
-    bool sent = _sendEs10Request(request, &sw, &length);
-    rawDataObject_free(request);
-    if (!sent) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_AUTHENTICATE_SERVER_RESPONSE);
-        return false;
-    }
-    if (!lpaManagerES10IsSuccessfulSW(sw)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
-        return false;
-    }
-    if (!_isValidAuthenticateServerResponse(lpaManagerES10ResponseBuffer, length)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Authenticate server response does not contain authenticateResponseOk !");
-        return false;
-    }
-    return _storeHexBase64StructureRawDataPair(&response->raw, &response->base64, lpaManagerES10ResponseBuffer,
-                                               length, ES10B_RESPONSE_MAX);
+    return _sendAndStoreAnswer(request, LPA_ERROR_INVALID_AUTHENTICATE_SERVER_RESPONSE,
+                               _isValidAuthenticateServerResponse,
+                               "Authenticate server response does not contain authenticateResponseOk !", response);
 }
 
 /* ------------------------------------------------------------------------
@@ -527,24 +538,8 @@ bool lpaManagerES10b_PrepareDownload(const TServerData *data, const char *hashCc
         rawDataObject_free(request);
         return false;
     }
-    uint16_t sw = 0;
-    size_t length = 0;
-    bool sent = _sendEs10Request(request, &sw, &length);
-    rawDataObject_free(request);
-    if (!sent) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_PREPARE_DOWNLOAD_RESPONSE);
-        return false;
-    }
-    if (!lpaManagerES10IsSuccessfulSW(sw)) {
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SW);
-        return false;
-    }
-    if (!_isValidPrepareDownloadResponse(lpaManagerES10ResponseBuffer, length)) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "PrepareDownload response does not contain downloadResponseOk !");
-        return false;
-    }
-    return _storeHexBase64StructureRawDataPair(&response->raw, &response->base64, lpaManagerES10ResponseBuffer,
-                                               length, ES10B_RESPONSE_MAX);
+    return _sendAndStoreAnswer(request, LPA_ERROR_INVALID_PREPARE_DOWNLOAD_RESPONSE, _isValidPrepareDownloadResponse,
+                               "PrepareDownload response does not contain downloadResponseOk !", response);
 }
 
 /* ------------------------------------------------------------------------
