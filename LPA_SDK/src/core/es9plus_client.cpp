@@ -313,6 +313,27 @@ typedef enum Es9PostOutcome {
     ES9_ADDRESS_TOO_LONG    /* address + path over 254 characters */
 } Es9PostOutcome;
 
+/* Reports a request that was not sent: the JSON body could not be made
+ * (insufficient buffer), or the address did not fit (addressText at
+ * addressLevel, and addressCode when it is not 0). Answers whether the
+ * request was refused. */
+static bool _postRefused(Es9PostOutcome outcome, int32_t addressLevel, const char *addressText, uint32_t addressCode)
+{
+    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
+        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
+        return true;
+    }
+    if (outcome == ES9_ADDRESS_TOO_LONG) {
+        lpaCoreLog(addressLevel, "%s", addressText);
+        if (addressCode != 0) {
+            lpaSetLastErrorCode(addressCode);
+        }
+        return true;
+    }
+    return false;
+}
+
 /* One function's exchange: the request's keys and values, the target, and
  * what the post gave back (the answer belongs to the HTTP media). */
 typedef struct Es9Exchange {
@@ -492,14 +513,7 @@ bool lpaManagerES9Plus_InitiateAuthentication(TServerData *data, const LpaDownlo
     Es9Exchange exchange = {keys, values, 3, serverAddress, strlen(serverAddress), ES9_PATH_INITIATE_AUTHENTICATION,
                             false, 0, NULL};
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
-    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    if (outcome == ES9_ADDRESS_TOO_LONG) {
-        lpaCoreLog(LPA_LOG_LEVEL_WAR, "Invalid address");
-        lpaSetLastErrorCode(LPA_ERROR_INVALID_SERVER_ADDRESS);
+    if (_postRefused(outcome, LPA_LOG_LEVEL_WAR, "Invalid address", LPA_ERROR_INVALID_SERVER_ADDRESS)) {
         return false;
     }
     cJSON *json = _parsePostedAnswer(&exchange, true, "initiateAuthentication() => HTTP Request return httpCode=%d",
@@ -775,13 +789,7 @@ bool lpaManagerGetBoundProfilePackage(TServerData *data, const LpaDownloadCallba
     Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_GET_BOUND_PROFILE_PACKAGE,
                             false, 0, NULL};
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
-    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    if (outcome == ES9_ADDRESS_TOO_LONG) {
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "Invalid Address");
+    if (_postRefused(outcome, LPA_LOG_LEVEL_DEB, "Invalid Address", 0)) {
         return false;
     }
     cJSON *json = _parsePostedAnswer(&exchange, false,
@@ -912,13 +920,7 @@ bool lpaManagerEventRetrieval(const char *transactionId, const LpaDownloadCallba
     Es9Exchange exchange = {keys, values, 2, smdsAddress, strlen(smdsAddress), ES9_PATH_AUTHENTICATE_CLIENT,
                             false, 0, NULL};
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
-    if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
-        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
-        lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        return false;
-    }
-    if (outcome == ES9_ADDRESS_TOO_LONG) {
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, " Invalid Address");
+    if (_postRefused(outcome, LPA_LOG_LEVEL_DEB, " Invalid Address", 0)) {
         return false;
     }
     cJSON *json = _parsePostedAnswer(&exchange, false, "lpaManagerEventRetrieval() => HTTP Request return httpCode=%d",
