@@ -15,6 +15,14 @@
 #define LPA_API __attribute__((visibility("default")))
 #endif
 
+/* Layout checks of the exported records, where the language has them
+ * (C11 or C++); the sizes hold for 64-bit builds. */
+#if defined(__cplusplus)
+#define LPA_STATIC_ASSERT static_assert
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#define LPA_STATIC_ASSERT _Static_assert
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -231,19 +239,11 @@ LPA_API bool lpaDeleteProfileByIccid(const uint8_t *iccid, size_t length);
 LPA_API bool lpaSetNicknameByIccid(const uint8_t *iccid, size_t iccidLength, const char *nickname,
                                    size_t nicknameLength);
 
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
-#ifndef __cplusplus
-#define LPA_STATIC_ASSERT _Static_assert
-#else
-#define LPA_STATIC_ASSERT static_assert
-#endif
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if defined(LPA_STATIC_ASSERT) && UINTPTR_MAX > 0xFFFFFFFFu
 LPA_STATIC_ASSERT(sizeof(LpaProfileInfo) == 2600, "LpaProfileInfo is 2600 bytes");
 LPA_STATIC_ASSERT(sizeof(LpaProfileInfoForPpr) == 72, "LpaProfileInfoForPpr is 72 bytes");
 LPA_STATIC_ASSERT(sizeof(LpaEid) == 72, "LpaEid is 72 bytes");
 LPA_STATIC_ASSERT(sizeof(LpaProfileInfoList) == 32, "LpaProfileInfoList is 32 bytes");
-#endif
-#undef LPA_STATIC_ASSERT
 #endif
 
 /* ------------------------------------------------------------------------
@@ -265,10 +265,8 @@ typedef struct LpaDownloadCallbacks {
     bool (*userConsent)(void *userData, LpaUserConsentQuery *query);
 } LpaDownloadCallbacks;
 
-#ifdef __cplusplus
-static_assert(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8-byte fields");
-#else
-_Static_assert(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8-byte fields");
+#if defined(LPA_STATIC_ASSERT) && UINTPTR_MAX > 0xFFFFFFFFu
+LPA_STATIC_ASSERT(sizeof(LpaDownloadCallbacks) == 48, "LpaDownloadCallbacks is six 8-byte fields");
 #endif
 
 
@@ -305,13 +303,7 @@ typedef struct LpaServerAddress {
     size_t addressLength;
 } LpaServerAddress;
 
-#if defined(__cplusplus) || (defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L)
-#ifndef __cplusplus
-#define LPA_STATIC_ASSERT _Static_assert
-#else
-#define LPA_STATIC_ASSERT static_assert
-#endif
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#if defined(LPA_STATIC_ASSERT) && UINTPTR_MAX > 0xFFFFFFFFu
 LPA_STATIC_ASSERT(sizeof(LpaOperationResult) == 16, "LpaOperationResult is 16 bytes");
 LPA_STATIC_ASSERT(offsetof(LpaOperationResult, second) == 8, "LpaOperationResult.second at 8");
 LPA_STATIC_ASSERT(sizeof(LpaUserConsentQuery) == 72, "LpaUserConsentQuery is 72 bytes");
@@ -324,8 +316,6 @@ LPA_STATIC_ASSERT(offsetof(LpaConfirmationCodeQuery, capacity) == 56, "capacity 
 LPA_STATIC_ASSERT(offsetof(LpaConfirmationCodeQuery, cancelReason) == 64, "cancelReason at 64");
 LPA_STATIC_ASSERT(sizeof(LpaServerAddress) == 136, "LpaServerAddress is 136 bytes");
 LPA_STATIC_ASSERT(offsetof(LpaServerAddress, addressLength) == 128, "addressLength at 128");
-#endif
-#undef LPA_STATIC_ASSERT
 #endif
 
 /* ------------------------------------------------------------------------
