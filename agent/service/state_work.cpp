@@ -35,8 +35,21 @@ const CStateWorkHandlers &DefaultStateWorkHandlers()
     return handlers;
 }
 
+namespace {
+std::atomic<CStateWork *> g_testWork{nullptr};
+}
+
+void CStateWork::SetInstanceForTest(CStateWork *work)
+{
+    g_testWork.store(work);
+}
+
 CStateWork *CStateWork::GetInstance()
 {
+    CStateWork *test = g_testWork.load();
+    if (test != nullptr) {
+        return test;
+    }
     static CStateWork *instance = [] {
         curl_global_init(CURL_GLOBAL_ALL);
         return new CStateWork();

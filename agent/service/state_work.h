@@ -74,6 +74,10 @@ public:
     // The process-wide instance, created on first call (which also runs
     // curl's global initialisation) and never destroyed.
     static CStateWork *GetInstance();
+    // Test only: make GetInstance return `work` (null restores the real
+    // instance). Free functions reach the work object only through
+    // GetInstance, so a test runs them on a fresh object.
+    static void SetInstanceForTest(CStateWork *work);
 
     // Fresh instances are for tests; the product uses GetInstance.
     CStateWork();

@@ -108,6 +108,7 @@ typedef int32_t LONG;
 typedef int32_t LSTATUS;
 typedef int32_t HRESULT;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
 typedef uint8_t BYTE;
 typedef uint8_t BOOLEAN;
 typedef int BOOL;
@@ -118,6 +119,7 @@ typedef const void *LPCVOID;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef BYTE *LPBYTE;
+typedef BYTE *PBYTE;
 typedef DWORD *LPDWORD;
 typedef DWORD *PDWORD;
 typedef LONG *PLONG;
@@ -133,6 +135,44 @@ typedef struct HKEY__ *HKEY;
 typedef HKEY *PHKEY;
 typedef struct HINSTANCE__ *HMODULE;
 
+
+/* ---- Wide characters, GUIDs ---- */
+#ifdef __cplusplus
+typedef char16_t WCHAR;
+#else
+typedef uint16_t WCHAR;
+#endif
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef uintptr_t UINT_PTR;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+#define MAXDWORD 0xFFFFFFFFu
+
+typedef struct _GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+} GUID, *LPGUID;
+typedef GUID IID;
+typedef GUID CLSID;
+#ifdef __cplusplus
+typedef const IID &REFIID;
+typedef const CLSID &REFCLSID;
+typedef const GUID &REFGUID;
+static inline bool IsEqualGUID(REFGUID a, REFGUID b)
+{
+    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 &&
+           __builtin_memcmp(a.Data4, b.Data4, 8) == 0;
+}
+#define IsEqualIID(a, b) IsEqualGUID(a, b)
+#define IsEqualCLSID(a, b) IsEqualGUID(a, b)
+#else
+typedef const IID *REFIID;
+typedef const CLSID *REFCLSID;
+typedef const GUID *REFGUID;
+#endif
 #ifndef TRUE
 #define TRUE 1
 #endif
@@ -144,6 +184,15 @@ typedef struct HINSTANCE__ *HMODULE;
 #define MAX_PATH 260
 
 /* ---- Errors ---- */
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_INVALID_DATA 13
+#define ERROR_GEN_FAILURE 31
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_INVALID_FLAGS 1004
+#define ERROR_NOT_FOUND 1168
+#define ERROR_TIMEOUT 1460
+#define ERROR_INVALID_USER_BUFFER 1784
 #define ERROR_SUCCESS 0
 #define NO_ERROR 0
 #define ERROR_FILE_NOT_FOUND 2
@@ -204,6 +253,115 @@ BOOL WINAPI CreateTimerQueueTimer(PHANDLE phNewTimer, HANDLE TimerQueue,
                                   DWORD DueTime, DWORD Period, ULONG Flags);
 BOOL WINAPI DeleteTimerQueueTimer(HANDLE TimerQueue, HANDLE Timer, HANDLE CompletionEvent);
 BOOL WINAPI DeleteTimerQueueEx(HANDLE TimerQueue, HANDLE CompletionEvent);
+
+/* ---- Files and serial ports ----
+ * CreateFileA opens only "\\\\.\\NAME" (a COM port): $HBR_DEV_ROOT/NAME
+ * (default /dev), read at each call. ReadFile/WriteFile are synchronous
+ * (lpOverlapped must be NULL) and follow the port's COMMTIMEOUTS as on
+ * Windows; see docs/platform.md. The comm calls on a descriptor that is not
+ * a terminal fail with ERROR_INVALID_FUNCTION. */
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define OPEN_EXISTING 3u
+
+typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
+                          HANDLE hTemplateFile);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+
+typedef struct _COMMTIMEOUTS {
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct _DCB {
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1;
+    DWORD fParity : 1;
+    DWORD fOutxCtsFlow : 1;
+    DWORD fOutxDsrFlow : 1;
+    DWORD fDtrControl : 2;
+    DWORD fDsrSensitivity : 1;
+    DWORD fTXContinueOnXoff : 1;
+    DWORD fOutX : 1;
+    DWORD fInX : 1;
+    DWORD fErrorChar : 1;
+    DWORD fNull : 1;
+    DWORD fRtsControl : 2;
+    DWORD fAbortOnError : 1;
+    DWORD fDummy2 : 17;
+    WORD wReserved;
+    WORD XonLim;
+    WORD XoffLim;
+    BYTE ByteSize;
+    BYTE Parity;
+    BYTE StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    WORD wReserved1;
+} DCB, *LPDCB;
+
+typedef struct _COMSTAT {
+    DWORD fCtsHold : 1;
+    DWORD fDsrHold : 1;
+    DWORD fRlsdHold : 1;
+    DWORD fXoffHold : 1;
+    DWORD fXoffSent : 1;
+    DWORD fEof : 1;
+    DWORD fTxim : 1;
+    DWORD fReserved : 25;
+    DWORD cbInQue;
+    DWORD cbOutQue;
+} COMSTAT, *LPCOMSTAT;
+#ifdef __cplusplus
+static_assert(sizeof(COMSTAT) == 12, "COMSTAT is 12 bytes");
+#endif
+
+#define CBR_9600 9600u
+#define CBR_115200 115200u
+#define NOPARITY 0
+#define ODDPARITY 1
+#define EVENPARITY 2
+#define ONESTOPBIT 0
+#define TWOSTOPBITS 2
+#define DTR_CONTROL_DISABLE 0x00
+#define DTR_CONTROL_ENABLE 0x01
+#define RTS_CONTROL_DISABLE 0x00
+#define RTS_CONTROL_ENABLE 0x01
+
+BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
+BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
+BOOL WINAPI ClearCommBreak(HANDLE hFile);
+BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+
+/* ---- Code pages: CP_UTF8, with CP_ACP taken as UTF-8; flags must be 0.
+ * An output count of 0 asks for the needed count; a short buffer gives 0
+ * with ERROR_INSUFFICIENT_BUFFER; invalid input becomes U+FFFD. ---- */
+#define CP_ACP 0u
+#define CP_UTF8 65001u
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                               int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                               LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 /* ---- Module, time ---- */
 /* hModule must be NULL (the executable). On truncation copies nSize-1
