@@ -9,6 +9,8 @@
  *
  * The engine reads and writes its files in <folder> (lpa.log) and checks
  * the SM-DP+'s TLS certificate against <CA file> (the certPath parameter).
+ * The simulated eUICC sends the certificates of the test PKI that holds
+ * <CA file> (ci.der, eum.der, euicc.der beside it).
  * Prints the EID, the profile list before, the download's progress and
  * result, and the profile list after. Exits 0 only when the download
  * succeeded and the new profile is listed.
@@ -16,6 +18,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "lpa.h"
@@ -26,11 +30,20 @@ namespace {
 /* A DeviceInfo the eUICC receives in ctxParams1: a TAC and no capabilities. */
 const char kDeviceInfoTlv[] = "A108800435290611A100";
 
-/* The simulated eUICC of a device as it leaves the factory: its EID and
- * one provisioning profile, enabled. */
-void seedSimulator()
+/* The simulated eUICC of a device as it leaves the factory: its EID, its
+ * certificates from the PKI folder, and one provisioning profile, enabled. */
+bool seedSimulator(const char *caFile)
 {
+    std::string pki(caFile);
+    size_t slash = pki.find_last_of('/');
+    pki = slash == std::string::npos ? "." : pki.substr(0, slash);
     hbrsim::Seed seed;
+    try {
+        seed.certificates(pki);
+    } catch (const std::invalid_argument &e) {
+        fprintf(stderr, "cannot read the eUICC's certificates: %s\n", e.what());
+        return false;
+    }
     seed.eid("89049032123451234512345678901235");
     seed.profile(hbrsim::ProfileBuilder("8944000000000000019")
                      .enabled()
@@ -38,6 +51,7 @@ void seedSimulator()
                      .name("Bootstrap")
                      .provider("Hollowbright"));
     hbrsim::seam::reset(seed);
+    return true;
 }
 
 /* ICCID digits from the card's nibble-swapped BCD bytes ('F' filler dropped). */
@@ -157,7 +171,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: %s <folder> <activation code> <CA file>\n", argv[0]);
         return 2;
     }
-    seedSimulator();
+    if (!seedSimulator(argv[3])) {
+        return 1;
+    }
 
     const LpaApiVersion *api = lpaGetApiVersion();
     LpaVersion version;

@@ -339,6 +339,22 @@ TEST_F(SequenceNumber, WholeIntegerOfUpTo16Bits)
     EXPECT_TRUE(logHas("DEB", "The sequence number is : 203"));
 }
 
+TEST(SequenceNumberEncoding, MinimalDerIntegerThatDecodesBack)
+{
+    const std::vector<std::pair<uint16_t, std::string>> cases = {
+        {0, "00"},      {1, "01"},        {127, "7F"},      {128, "0080"},     {200, "00C8"},
+        {255, "00FF"},  {256, "0100"},    {300, "012C"},    {32767, "7FFF"},   {32768, "008000"},
+        {40000, "009C40"}, {65535, "00FFFF"}};
+    for (const auto &c : cases) {
+        uint8_t out[LPA_SEQUENCE_NUMBER_MAX_BYTES] = {};
+        size_t n = lpaManagerEncodeSequenceNumber(c.first, out);
+        EXPECT_EQ(BytesToHex(Bytes(out, out + n)), c.second) << c.first;
+        uint16_t back = 0;
+        EXPECT_TRUE(lpaManagerDecodeSequenceNumber(out, n, &back));
+        EXPECT_EQ(back, c.first);
+    }
+}
+
 TEST_F(SequenceNumber, MissingPartsAndEmptyRecord)
 {
     uint16_t seq = 0;

@@ -129,8 +129,9 @@ protected:
     static hbr_test::Bytes Package(const hbr_test::Bytes &txid, const PackageShape &shape)
     {
         using namespace hbr_test;
-        Bytes bf23 = Tlv(0xBF23, Cat({Tlv(0x82, Bytes{1}), Tlv(0x80, txid), Tlv(0xA6, Tlv(0x90, Bytes{0x88})),
-                                      Tlv(0x5F49, Bytes(65, 4)), Tlv(0x5F37, Bytes(64, 5))}));
+        Bytes crt = Tlv(0xA6, Cat({Tlv(0x80, Bytes{0x88}), Tlv(0x81, Bytes{0x10}), Tlv(0x84, Bytes(8, 3))}));
+        Bytes bf23 = Tlv(0xBF23, Cat({Tlv(0x82, Bytes{1}), Tlv(0x80, txid), crt, Tlv(0x5F49, Bytes(65, 4)),
+                                      Tlv(0x5F37, Bytes(64, 5))}));
         Bytes a0 = Tlv(0xA0, Tlv(0x87, HexToBytes("BF2400")));
         Bytes metadata = Metadata(shape);
         Bytes pieces;

@@ -71,7 +71,7 @@ TEST_F(Es10b, PairsCarryTheWholeBase64TextAndItsNul)
 TEST_F(Es10b, EuiccInfo1SizeLimit)
 {
     ASSERT_TRUE(lpaManagerES10b_GetEuiccInfo1(&pair_));
-    EXPECT_EQ(Pair(pair_), download().euiccInfo1);
+    EXPECT_EQ(Pair(pair_), sim().euicc.isdr.euiccInfo1());
     download().euiccInfo1 = Tlv(0xBF20, Bytes(379, 0));
     ASSERT_EQ(download().euiccInfo1.size(), 384u);
     EXPECT_TRUE(lpaManagerES10b_GetEuiccInfo1(&pair_));

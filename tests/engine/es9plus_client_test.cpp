@@ -75,13 +75,16 @@ protected:
     // The eUICC's AuthenticateServerResponse for the current serverSigned1.
     std::string AuthenticateServerResponse(const std::string &matchingId = "") const
     {
+        // What the simulated eUICC says of itself, and its certificates.
+        hbrsim::Isdr euicc;
+        const hbrsim::Credentials &c = euicc.state.info.credentials;
         Bytes signed1 = FindTlv(FieldBytes(data_._serverSigned1), 0x30);
         Bytes euiccSigned1 = Tlv(0x30, Cat({Tlv(0x80, FindTlv(signed1, 0x80)), Tlv(0x83, FindTlv(signed1, 0x83)),
-                                            Tlv(0x84, FindTlv(signed1, 0x84)), Tlv(0xBF22, Bytes()),
+                                            Tlv(0x84, FindTlv(signed1, 0x84)), euicc.euiccInfo2(),
                                             Tlv(0xA0, Cat({Tlv(0x80, Bytes(matchingId.begin(), matchingId.end())),
                                                            Tlv(0xA1, HexToBytes("8000"))}))}));
-        return Base64(Tlv(0xBF38, Tlv(0xA0, Cat({euiccSigned1, Tlv(0x5F37, Bytes(64, 1)), Tlv(0x30, Bytes()),
-                                                   Tlv(0x30, Bytes())}))));
+        return Base64(Tlv(0xBF38, Tlv(0xA0, Cat({euiccSigned1, Tlv(0x5F37, Bytes(64, 1)), c.euiccCertificate,
+                                                   c.eumCertificate}))));
     }
     bool Authenticate(const std::string &matchingId = "")
     {
@@ -105,7 +108,8 @@ protected:
         Bytes final = result == "A0" ? Tlv(0xA0, Tlv(0x4F, Bytes(16, 7)))
                                      : Tlv(0xA1, Cat({Tlv(0x80, Bytes{2}), Tlv(0x81, Bytes{9})}));
         return Base64(Tlv(0xBF37, Cat({Tlv(0xBF27, Cat({Tlv(0x80, txid),
-                                                         Tlv(0xBF2F, Cat({Tlv(0x80, Bytes{5}), Tlv(0x81, HexToBytes("0780"))})),
+                                                         Tlv(0xBF2F, Cat({Tlv(0x80, Bytes{5}), Tlv(0x81, HexToBytes("0780")),
+                                                                          Tlv(0x0C, Bytes(address_.begin(), address_.end()))})),
                                                          Tlv(0x06, Bytes{0x2A}), Tlv(0xA2, final)})),
                                        Tlv(0x5F37, Bytes(64, 3))})));
     }
@@ -113,8 +117,9 @@ protected:
     {
         TCancelSessionResponse response;
         std::memset(&response, 0, sizeof(response));
+        Bytes oid = hbrsim::registeredIdOf(FieldBytes(data_._serverCertificate));
         Bytes answer = Tlv(0xBF41, Tlv(0xA0, Cat({Tlv(0x30, Cat({Tlv(0x80, HexToBytes(TransactionId())),
-                                                                  Tlv(0x06, Bytes{0x2A}), Tlv(0x81, Bytes{1})})),
+                                                                  Tlv(0x81, oid), Tlv(0x82, Bytes{1})})),
                                                    Tlv(0x5F37, Bytes(64, 5))})));
         std::memcpy(response.response, answer.data(), answer.size());
         response.length = answer.size();
@@ -177,7 +182,7 @@ TEST_F(Es9Test, WholeSessionRequestsHaveTheirShape)
     EXPECT_EQ(BytesToHex(FindTlv(signed1, 0x80)), TransactionId());
     EXPECT_EQ(FindTlv(signed1, 0x81), Bytes(16, 0x5A));
     EXPECT_EQ(data_._serverSignature1.len, 67u);
-    EXPECT_EQ(BytesToHex(FieldBytes(data_._euiccCiPKIdToBeUsed)), "0414" + BytesToHex(Bytes(20, 0x22)));
+    EXPECT_EQ(FieldBytes(data_._euiccCiPKIdToBeUsed), Tlv(0x04, hbrsim::Isdr().state.info.credentials.ciKeyId));
     EXPECT_GT(data_._serverCertificate.len, 100u);
 
     ASSERT_TRUE(Authenticate());
@@ -679,7 +684,11 @@ TEST_F(Es9Test, HandleNotificationOutcomes)
         {"function": "handleNotification", "call": 6, "status": 200, "body": "{bad"}
     ])");
     ASSERT_TRUE(Initiate());
-    std::string other = Base64(Tlv(0x30, Tlv(0x30, Bytes{1})));
+    hbrsim::Notification disable;
+    disable.seq = 5;
+    disable.event = hbrsim::NotificationEvent::Disable;
+    disable.address = address_;
+    std::string other = Base64(hbrsim::Isdr().pendingNotification(disable));
     EXPECT_TRUE(handleNotification(address_.c_str(), address_.size(), other.c_str(), &callbacks_));
     EXPECT_TRUE(HasLine("DEB", "Success to send notification to server and get the status code (No data expected)"));
     EXPECT_EQ(Error(), LPA_NO_ERROR);

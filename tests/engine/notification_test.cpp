@@ -84,15 +84,22 @@ TEST_F(NotificationTest, AFailedDeliveryStaysAndTheOthersGoOn)
     EXPECT_TRUE(LogHas("WAR", "Failed to send notification <5>"));
 }
 
-TEST_F(NotificationTest, SequenceNumbersAboveOneByteUseTwo)
+TEST_F(NotificationTest, SequenceNumbersGoOutAsDerIntegersAndAreAllRemoved)
 {
     StartSmdp();
-    Seed(300, address_);
-    Seed(200, address_);
+    for (uint32_t seq : {40000u, 300u, 255u, 200u, 128u}) Seed(seq, address_);
     EXPECT_TRUE(lpaSendPendingNotification(nullptr, &result_));
-    EXPECT_EQ(Requests(0xBF2B), (std::vector<std::string>{"BF2B05A0038001C8", "BF2B06A0048002012C"}));
-    EXPECT_EQ(Requests(0xBF30), (std::vector<std::string>{"BF30038001C8", "BF30048002012C"}));
+    EXPECT_EQ(result_.first, 5u);
+    EXPECT_EQ(result_.second, 5u);
+    EXPECT_EQ(lpaGetErrorCode(), 0u);
+    EXPECT_EQ(Requests(0xBF2B), (std::vector<std::string>{"BF2B06A00480020080", "BF2B06A004800200C8", "BF2B06A004800200FF",
+                                                           "BF2B06A0048002012C", "BF2B07A0058003009C40"}));
+    EXPECT_EQ(Requests(0xBF30), (std::vector<std::string>{"BF300480020080", "BF3004800200C8", "BF3004800200FF",
+                                                           "BF30048002012C", "BF30058003009C40"}));
     EXPECT_TRUE(Remaining().empty());
+    for (const char *seq : {"128", "200", "255", "300", "40000"}) {
+        EXPECT_NE(smdp_.RecordedNotifications().find(std::string("\"seq\": ") + seq + "}"), std::string::npos) << seq;
+    }
 }
 
 TEST_F(NotificationTest, MoreThanSixteenGoOutOverTwoRuns)

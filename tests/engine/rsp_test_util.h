@@ -14,6 +14,7 @@
 #include "lpa.h"
 #include "lpa_base64.h"
 #include "lpa_core_memory.h"
+#include "sim_isdr.h"
 
 namespace hbr_test {
 
@@ -172,11 +173,10 @@ inline LpaDownloadCallbacks EventCallbacks(std::vector<RecordedEvent> *events)
     return callbacks;
 }
 
-// A EUICCInfo1 the test SM-DP+ accepts: the first key id for verification is 22..22.
+// The simulated eUICC's EUICCInfo1: it lists the test CI, which the test SM-DP+ trusts.
 inline Bytes TestEuiccInfo1()
 {
-    return Tlv(0xBF20, Cat({Tlv(0x82, HexToBytes("020200")), Tlv(0xA9, Tlv(0x04, Bytes(20, 0x11))),
-                            Tlv(0xAA, Cat({Tlv(0x04, Bytes(20, 0x22)), Tlv(0x04, Bytes(20, 0x33))}))}));
+    return hbrsim::Isdr().euiccInfo1();
 }
 
 }  // namespace hbr_test

@@ -480,9 +480,9 @@ TEST_F(SeMedia, Es10RequestsThroughTheApduLayer)
     // off by the enable of Two) and the enable of Two.
     Bytes listed = es10(hexBytes("BF2800"));
     EXPECT_NE(std::string::npos, hbrsim::toHex(listed).find("800200C8"));
-    Bytes pir = es10(hexBytes("BF2B05A0038001C8"));
+    Bytes pir = es10(hexBytes("BF2B06A004800200C8"));
     EXPECT_NE(std::string::npos, hbrsim::toHex(pir).find("BF37"));
-    EXPECT_EQ(hexBytes("BF3003800100"), es10(hexBytes("BF30038001C8")));
+    EXPECT_EQ(hexBytes("BF3003800100"), es10(hexBytes("BF3004800200C8")));
     EXPECT_EQ(2u, sim().state().notifications.size());
     EXPECT_EQ(0u, _lpaErrorCodePeek());
 }

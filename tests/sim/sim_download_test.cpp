@@ -11,6 +11,8 @@ using namespace hbrsim;
 namespace {
 
 const Bytes kTxid(16, 0xA5);
+const Bytes kEid = {'8', '9', '0', '4', '9', '0', '3', '2', '1', '2', '3', '4', '5', '1', '2', '3',
+                    '4', '5', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3', '5'};
 
 class SimDownload : public ::testing::Test {
 protected:
@@ -56,6 +58,12 @@ protected:
         if (!parseSingle(a.data, bf37) || !parseAll(bf37.value, parts) || !parseAll(parts[0].value, data)) return Bytes();
         const Tlv *a2 = findTag(data, 0xA2);
         return a2 ? a2->value : Bytes();
+    }
+    static Bytes initialiseSecureChannel(const Bytes &txid,
+                                         const Bytes &crt = hexBytes("800188810110840801020304050607 08"))
+    {
+        return tlv(0xBF23, {tlv(0x82, Bytes{1}), tlv(0x80, txid), tlv(0xA6, crt), tlv(0x5F49, Bytes(65, 4)),
+                            tlv(0x5F37, Bytes(64, 5))});
     }
     static Bytes errorResult(uint8_t command, uint8_t reason)
     {
@@ -107,7 +115,7 @@ TEST_F(SimDownload, SessionStatesAndWhatEndsThem)
 
 TEST_F(SimDownload, SegmentsInOrderAndFailures)
 {
-    Bytes bf23 = tlv(0xBF23, {tlv(0x82, Bytes{1}), tlv(0x80, kTxid)});
+    Bytes bf23 = initialiseSecureChannel(kTxid);
     Bytes a0 = tlv(0xA0, tlv(0x87, Bytes{1}));
     Bytes metadata = tlv(0xBF25, {tlv(0x5A, iccidFromDigits("8900000000000000077")), tlv(0x92, Bytes{'N'})});
     Bytes a1 = tlv(0xA1, {tlv(0x88, Bytes(metadata.begin(), metadata.begin() + 10)),
@@ -154,8 +162,14 @@ TEST_F(SimDownload, SegmentsInOrderAndFailures)
 
     // Another transactionId in BF23: invalidTransactionId (3) on BF23.
     toPrepared();
-    Bytes otherBf23 = tlv(0xBF23, {tlv(0x82, Bytes{1}), tlv(0x80, Bytes(16, 0))});
+    Bytes otherBf23 = initialiseSecureChannel(Bytes(16, 0));
     EXPECT_EQ(finalResult(send(concat({header, otherBf23}))), errorResult(0, 3));
+    // A ControlRefTemplate other than { 80 keyType, 81 keyLen, 84 hostId }: incorrectInputValues (1).
+    toPrepared();
+    Bytes oldTemplate = initialiseSecureChannel(kTxid, concat({hexBytes("9001889501048001888101108408"), Bytes(8, 1)}));
+    EXPECT_EQ(finalResult(send(concat({encodeTag(0xBF36), encodeLength(content - bf23.size() + oldTemplate.size()),
+                                       oldTemplate}))),
+              errorResult(0, 1));
 
     // An ICCID already installed: reason 9 on the last 88.
     toPrepared();
@@ -174,14 +188,75 @@ TEST_F(SimDownload, SegmentsInOrderAndFailures)
     EXPECT_TRUE(isdr.state.profiles.empty());
 }
 
-TEST_F(SimDownload, RegisteredIdOfACertificate)
+TEST_F(SimDownload, WhatTheEuiccSignsAndItsCertificates)
 {
-    // SubjectAltName with a registeredID 2.999.10.1 inside a made-up extension list.
+    const Credentials &c = isdr.state.info.credentials;
+    ASSERT_EQ(c.ciKeyId.size(), 20u);  // the test PKI's CI
+    // EUICCInfo1 lists the CI for verification and signing.
+    Bytes keyIds = tlv(0x04, c.ciKeyId);
+    EXPECT_EQ(send(hexBytes("BF2000")).data, tlv(0xBF20, {hexBytes("8203020200"), tlv(0xA9, keyIds), tlv(0xAA, keyIds)}));
+
+    // AuthenticateServerResponse: euiccSigned1 with the whole EUICCInfo2, then
+    // the eUICC's and the EUM's certificates.
+    Es10Answer a = authenticate(challenge());
+    Tlv outer, ok;
+    std::vector<Tlv> parts, signed1, info2;
+    ASSERT_TRUE(parseSingle(a.data, outer) && parseSingle(outer.value, ok) && parseAll(ok.value, parts));
+    ASSERT_EQ(parts.size(), 4u);
+    EXPECT_EQ(tlv(parts[2].tag, parts[2].value), c.euiccCertificate);
+    EXPECT_EQ(tlv(parts[3].tag, parts[3].value), c.eumCertificate);
+    ASSERT_TRUE(parseAll(parts[0].value, signed1));
+    ASSERT_EQ(signed1.size(), 5u);
+    ASSERT_EQ(signed1[3].tag, 0xBF22u);
+    ASSERT_TRUE(parseAll(signed1[3].value, info2));
+    std::vector<uint32_t> tags;
+    for (const Tlv &f : info2) tags.push_back(f.tag);
+    EXPECT_EQ(tags, (std::vector<uint32_t>{0x81, 0x82, 0x83, 0x84, 0x85, 0x88, 0xA9, 0xAA, 0x04, 0x0C}));
+    EXPECT_EQ(info2[1].value, hexBytes("020200"));                                  // svn 2.2.0
+    EXPECT_EQ(info2[3].value, hexBytes("810100 820307D000 83024000"));              // apps, free NVM, free VM
+    EXPECT_EQ(info2[4].value, hexBytes("066B02C0"));
+    EXPECT_EQ(info2[5].value, hexBytes("0490"));
+    EXPECT_EQ(info2[6].value, keyIds);
+    EXPECT_EQ(info2[7].value, keyIds);
+    EXPECT_EQ(std::string(info2[9].value.begin(), info2[9].value.end()), "HBR-SAS-TEST-0001");
+    // The eUICC's certificate names the EID in its subject.
+    EXPECT_NE(std::search(c.euiccCertificate.begin(), c.euiccCertificate.end(), kEid.begin(), kEid.end()),
+              c.euiccCertificate.end());
+
+    // EuiccCancelSessionSigned: 80 transactionId, 81 smdpOid, 82 reason.
+    ASSERT_EQ(answerTag(prepare()), 0xA0u);
+    Es10Answer cancelled = send(tlv(0xBF41, {tlv(0x80, kTxid), tlv(0x81, Bytes{1})}));
+    std::vector<Tlv> cancelParts, cancelSigned;
+    ASSERT_TRUE(parseSingle(cancelled.data, outer) && parseSingle(outer.value, ok) && parseAll(ok.value, cancelParts));
+    ASSERT_TRUE(parseAll(cancelParts[0].value, cancelSigned));
+    ASSERT_EQ(cancelSigned.size(), 3u);
+    EXPECT_EQ(cancelSigned[0].tag, 0x80u);
+    EXPECT_EQ(cancelSigned[1].tag, 0x81u);
+    EXPECT_EQ(cancelSigned[2].value, Bytes{1});
+    EXPECT_EQ(cancelSigned[2].tag, 0x82u);
+    // A request with the reason under another tag, or not a DER INTEGER: undefinedError.
+    toPrepared();
+    EXPECT_EQ(send(tlv(0xBF41, {tlv(0x80, kTxid), tlv(0x82, Bytes{1})})).data, hexBytes("BF410381017F"));
+    EXPECT_EQ(send(tlv(0xBF41, {tlv(0x80, kTxid), tlv(0x81, Bytes{0, 1})})).data, hexBytes("BF410381017F"));
+    EXPECT_EQ(isdr.download.state, DownloadState::Prepared);
+
+    // Without certificates the eUICC refuses to authenticate (undefinedError).
+    isdr.state.info.credentials = Credentials();
+    EXPECT_EQ(answerTag(authenticate(challenge())), 0xA1u);
+}
+
+TEST_F(SimDownload, CertificateExtensions)
+{
+    // SubjectAltName with a registeredID 2.999.10.1 and a critical subject key
+    // identifier inside a made-up certificate.
     Bytes names = tlv(0x30, {tlv(0x88, hexBytes("88370A01")), tlv(0x82, Bytes{'h'})});
-    Bytes extension = tlv(0x30, {tlv(0x06, hexBytes("551D11")), tlv(0x04, names)});
-    Bytes certificate = tlv(0x30, tlv(0x30, tlv(0xA3, tlv(0x30, extension))));
+    Bytes san = tlv(0x30, {tlv(0x06, hexBytes("551D11")), tlv(0x04, names)});
+    Bytes ski = tlv(0x30, {tlv(0x06, hexBytes("551D0E")), hexBytes("0101FF"), tlv(0x04, tlv(0x04, Bytes(20, 9)))});
+    Bytes certificate = tlv(0x30, tlv(0x30, {tlv(0x02, Bytes{1}), tlv(0xA3, tlv(0x30, {san, ski}))}));
     EXPECT_EQ(registeredIdOf(certificate), hexBytes("88370A01"));
+    EXPECT_EQ(subjectKeyIdOf(certificate), Bytes(20, 9));
     EXPECT_TRUE(registeredIdOf(tlv(0x30, Bytes{1, 2})).empty());
+    EXPECT_TRUE(subjectKeyIdOf(tlv(0x30, tlv(0x30, tlv(0xA3, tlv(0x30, san))))).empty());
 }
 
 }  // namespace

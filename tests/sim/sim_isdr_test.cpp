@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 using namespace hbrsim;
 using hbrsim::test::es10;
 using hbrsim::test::openAndSelect;
@@ -210,14 +212,19 @@ TEST_F(SimIsdr, NotificationsListRetrieveRemove)
     Bytes deletes = send(hexBytes("BF2804" "81020410"));
     EXPECT_EQ(1u, hbrsim::test::entriesOf(deletes).size());
 
-    // 80 01 C8 finds notification 200; the install notification is a PIR.
-    Bytes pir = send(hexBytes("BF2B05A003" "8001C8"));
+    // seqNumber is a DER INTEGER: 80 02 00 C8 finds notification 200 (a PIR,
+    // as it is an install notification); 80 01 C8 is -56 and finds nothing.
+    Bytes pir = send(hexBytes("BF2B06A004" "800200C8"));
     Tlv outer, a0, first;
     ASSERT_TRUE(parseSingle(pir, outer));
     ASSERT_TRUE(parseSingle(outer.value, a0));
     ASSERT_TRUE(parseSingle(a0.value, first));
     EXPECT_EQ(0xBF37u, first.tag);
-    Bytes other = send(hexBytes("BF2B06A004" "80020005"));
+    EXPECT_EQ(hexBytes("BF2B02A000"), send(hexBytes("BF2B05A003" "8001C8")));
+    EXPECT_EQ(hexBytes("BF2B02A000"), send(hexBytes("BF2B05A003800101")));
+    EXPECT_EQ(hexBytes("BF2B0381017F"), send(hexBytes("BF2B06A004" "80020005")));  // not DER
+    // Other notifications carry the eUICC's and the EUM's certificates.
+    Bytes other = send(hexBytes("BF2B05A003" "800105"));
     ASSERT_TRUE(parseSingle(other, outer));
     ASSERT_TRUE(parseSingle(outer.value, a0));
     ASSERT_TRUE(parseSingle(a0.value, first));
@@ -228,10 +235,15 @@ TEST_F(SimIsdr, NotificationsListRetrieveRemove)
     EXPECT_EQ(0xBF2Fu, parts[0].tag);
     EXPECT_EQ(0x5F37u, parts[1].tag);
     EXPECT_EQ(64u, parts[1].value.size());
-    EXPECT_EQ(hexBytes("BF2B03810101"), send(hexBytes("BF2B05A003800101")));
+    const Credentials &credentials = module.state().info.credentials;
+    ASSERT_FALSE(credentials.euiccCertificate.empty());
+    EXPECT_EQ(credentials.euiccCertificate, tlv(parts[2].tag, parts[2].value));
+    EXPECT_EQ(credentials.eumCertificate, tlv(parts[3].tag, parts[3].value));
 
-    EXPECT_EQ(hexBytes("BF3003800100"), send(hexBytes("BF30038001C8")));
-    EXPECT_EQ(hexBytes("BF3003800101"), send(hexBytes("BF30038001C8")));
+    EXPECT_EQ(hexBytes("BF3003800101"), send(hexBytes("BF30038001C8")));  // -56
+    EXPECT_EQ(hexBytes("BF300380017F"), send(hexBytes("BF300480020005")));  // not DER
+    EXPECT_EQ(hexBytes("BF3003800100"), send(hexBytes("BF3004800200C8")));
+    EXPECT_EQ(hexBytes("BF3003800101"), send(hexBytes("BF3004800200C8")));
     EXPECT_EQ(2u, module.state().notifications.size());
 
     // A fixed-width encoding of the sequence numbers.
@@ -283,7 +295,31 @@ TEST(SimSeed, JsonSeedFillsTheSameFields)
     EXPECT_TRUE(seed.module.sysstartAfterReset);
     EXPECT_EQ("8944000000000000001F", iccidToDigits(p.iccid));
 
+    // The eUICC's own info, and certificate files (the CI's gives its key id).
+    Bytes ski = tlv(0x30, {tlv(0x06, hexBytes("551D0E")), tlv(0x04, tlv(0x04, Bytes(20, 7)))});
+    Bytes ci = tlv(0x30, {tlv(0x30, tlv(0xA3, tlv(0x30, ski))), tlv(0x30, Bytes{}), tlv(0x03, Bytes{0})});
+    Bytes eum = tlv(0x30, Bytes{1});
+    std::string dir = ::testing::TempDir();
+    for (const auto &file : {std::make_pair(std::string("seed-ci.der"), ci), std::make_pair(std::string("seed-eum.der"), eum)}) {
+        std::ofstream(dir + file.first, std::ios::binary).write(reinterpret_cast<const char *>(file.second.data()),
+                                                                 static_cast<std::streamsize>(file.second.size()));
+    }
+    Seed withInfo;
+    ASSERT_TRUE(parseSeedJson(R"({"euiccInfo": {"svn": "020300", "freeVolatileMemory": 300,
+                                                "sasAcreditationNumber": "SAS-9"},
+                                  "ciCertificate": ")" + dir + R"(seed-ci.der", "eumCertificate": ")" + dir + R"(seed-eum.der"})",
+                              withInfo, &error)) << error;
+    EXPECT_EQ(hexBytes("020300"), withInfo.isdr.info.svn);
+    EXPECT_EQ(300u, withInfo.isdr.info.freeVolatileMemory);
+    EXPECT_EQ("SAS-9", withInfo.isdr.info.sasAcreditationNumber);
+    EXPECT_EQ(Bytes(20, 7), withInfo.isdr.info.credentials.ciKeyId);
+    EXPECT_EQ(eum, withInfo.isdr.info.credentials.eumCertificate);
+    EXPECT_EQ(seed.isdr.info.credentials.euiccCertificate, withInfo.isdr.info.credentials.euiccCertificate);
     Seed bad;
+    EXPECT_FALSE(parseSeedJson(R"({"ciCertificate": ")" + dir + R"(seed-eum.der"})", bad, &error));
+    EXPECT_NE(std::string::npos, error.find("has no subject key identifier")) << error;
+    EXPECT_FALSE(parseSeedJson(R"({"euiccCertificate": "/nonexistent/euicc.der"})", bad, &error));
+    EXPECT_FALSE(parseSeedJson(R"({"euiccInfo": {"svn": "0202"}})", bad, &error));
     EXPECT_FALSE(parseSeedJson(R"({"profiles": [{"iccid": "89", "notificationConfig": [{"event": "boot"}]}]})", bad, &error));
     EXPECT_EQ("unknown event \"boot\"", error);
     EXPECT_FALSE(parseSeedJson(R"({"eid": "XYZ"})", bad, &error));

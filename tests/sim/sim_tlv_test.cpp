@@ -88,6 +88,18 @@ TEST(SimTlv, UnsignedNumbers)
     EXPECT_EQ(hexBytes("00"), encodeUnsignedMinimal(0));
     EXPECT_EQ(hexBytes("011170"), encodeUnsignedMinimal(70000));
     EXPECT_EQ(hexBytes("0000012C"), encodeUnsignedWidth(300, 4));
+    // DER INTEGERs: two's complement, minimal.
+    const std::pair<const char *, int64_t> integers[] = {
+        {"C8", -56}, {"00C8", 200}, {"FF", -1}, {"9C40", -25536}, {"009C40", 40000}, {"7F", 127}, {"FF7F", -129}};
+    for (const auto &c : integers) {
+        int64_t n = 0;
+        EXPECT_TRUE(readDerInteger(hexBytes(c.first), n)) << c.first;
+        EXPECT_EQ(c.second, n) << c.first;
+    }
+    int64_t n = 0;
+    for (const char *bad : {"", "0001", "FF80", "000000000000000001"}) {
+        EXPECT_FALSE(readDerInteger(hexBytes(bad), n)) << bad;
+    }
     Bytes out;
     EXPECT_FALSE(fromHex("ABC", out));
     EXPECT_FALSE(fromHex("AG", out));

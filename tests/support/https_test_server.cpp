@@ -20,13 +20,14 @@ namespace hbr_test {
 
 bool HttpsTestServer::EnsurePki()
 {
-    if (FileExists(std::string(HBR_TEST_PKI_DIR) + "/.complete")) {
+    if (FileExists(std::string(HBR_TEST_PKI_DIR) + "/.complete") &&
+        FileExists(std::string(HBR_TEST_PKI_DIR) + "/euicc.der")) {
         return true;
     }
     std::string command = std::string("bash '") + HBR_TEST_PKI_SCRIPT + "' '" + HBR_TEST_PKI_DIR + "'";
     int status = std::system(command.c_str());
     EXPECT_EQ(status, 0) << command;
-    return FileExists(std::string(HBR_TEST_PKI_DIR) + "/.complete");
+    return FileExists(std::string(HBR_TEST_PKI_DIR) + "/euicc.der");
 }
 
 std::string HttpsTestServer::PkiFile(const std::string &name)

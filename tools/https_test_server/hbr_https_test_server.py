@@ -22,7 +22,8 @@ Stall mode (--stall N): accept TCP, send no TLS for N s, then close.
 
 Roles (--role smdp|smds): the server is a test SM-DP+ or SM-DS (rsp_roles.py)
 with its own serverAddress (--address, default "localhost:<port>") and the
-DER certificate of --rsp-cert (default rsp.der beside --cert). Each POST is
+DER certificate of --rsp-cert (default rsp.der beside --cert) and trusts the
+CI whose certificate is --ci-cert (default ci.der beside --cert). Each POST is
 routed on the last part of its path; the script becomes the role's scenario
 (see rsp_roles.py). Roles require TLS 1.2 or later. PIRs and other
 notifications the role receives are appended to notifications.jsonl in the
@@ -228,6 +229,7 @@ def main():
     parser.add_argument("--address", help="the role's own serverAddress (default localhost:<port>; "
                         "{port} stands for the port, {pad} fills the address up to 128 characters)")
     parser.add_argument("--rsp-cert", help="DER certificate the role answers (default rsp.der beside --cert)")
+    parser.add_argument("--ci-cert", help="DER certificate of the CI the role trusts (default ci.der beside --cert)")
     args = parser.parse_args()
 
     entries = []
@@ -268,14 +270,17 @@ def main():
     if args.role:
         sys.dont_write_bytecode = True  # keep the source folder clean
         import rsp_roles
-        certificate_path = args.rsp_cert or os.path.join(os.path.dirname(os.path.abspath(args.cert)), "rsp.der")
-        with open(certificate_path, "rb") as f:
+        import rsp_der
+        pki = os.path.dirname(os.path.abspath(args.cert))
+        with open(args.rsp_cert or os.path.join(pki, "rsp.der"), "rb") as f:
             certificate = f.read()
+        with open(args.ci_cert or os.path.join(pki, "ci.der"), "rb") as f:
+            ci_key_id = rsp_der.subject_key_id(f.read())
         address = args.address if args.address is not None else "localhost:%d" % port
         address = address.replace("{port}", str(port))
         if "{pad}" in address:  # filled with 'p' up to 128 characters in all
             address = address.replace("{pad}", "p" * max(0, 128 - len(address) + len("{pad}")))
-        server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record)
+        server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record, ci_key_id)
     print("PORT %d" % port, flush=True)
     try:
         server.serve_forever()

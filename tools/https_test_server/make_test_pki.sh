@@ -9,13 +9,18 @@
 #                              test SM-DP+/SM-DS answers as serverCertificate
 #                              and smdpCertificate: subjectAltName
 #                              registeredID 2.999.10.1, signed by ca
+#   ci.der, eum.der, euicc.der the simulated eUICC's chain (DER X.509v3, keys
+#                              in ci.key, eum.key, euicc.key): a test CI with
+#                              a subject key identifier, an EUM signed by the
+#                              CI, an eUICC signed by the EUM whose subject
+#                              serialNumber is the simulator's default EID
 # Usage: make_test_pki.sh OUTDIR
 # Idempotent: a complete OUTDIR is left as it is. Nothing here is secret or
 # kept: the folder lives in the build tree.
 set -euo pipefail
 
 out=${1:?usage: make_test_pki.sh OUTDIR}
-if [[ -f "$out/.complete" && -f "$out/rsp.der" ]]; then
+if [[ -f "$out/.complete" && -f "$out/rsp.der" && -f "$out/euicc.der" ]]; then
   exit 0
 fi
 
@@ -59,6 +64,37 @@ make_rsp() { # folder holding ca.crt/ca.key
   rm -f "$work/rsp.crt" "$work/rsp.key"
   [[ $(stat -c %s "$work/rsp.der") -le 1533 ]] || { echo "make_test_pki: rsp.der too long" >&2; exit 1; }
 }
+# --- The simulated eUICC's chain: CI -> EUM -> eUICC ------------------------
+euicc_eid=89049032123451234512345678901235
+chain_cert() { # folder name issuer subject extensions
+  openssl req -new "${newkey[@]}" -keyout "$1/$2.key" -out "$1/$2.csr" -subj "$4" 2>/dev/null
+  printf '%s\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n' "$5" > "$1/$2.ext"
+  openssl x509 -req -in "$1/$2.csr" -CA "$1/$3.pem" -CAkey "$1/$3.key" -CAcreateserial \
+    -days "$days" -extfile "$1/$2.ext" -out "$1/$2.pem" 2>/dev/null
+  rm -f "$1/$2.csr" "$1/$2.ext"
+}
+make_euicc_chain() { # folder
+  openssl req -x509 "${newkey[@]}" -keyout "$1/ci.key" -out "$1/ci.pem" -days "$days" \
+    -subj "/O=Hollowbright Test/CN=Hollowbright Test CI" \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -addext "subjectKeyIdentifier=hash" -addext "certificatePolicies=2.23.146.1.2.1.0" 2>/dev/null
+  chain_cert "$1" eum ci "/O=Hollowbright Test EUM/CN=Hollowbright Test EUM" \
+    $'basicConstraints=critical,CA:TRUE,pathlen:0\nkeyUsage=critical,keyCertSign,cRLSign\ncertificatePolicies=2.23.146.1.2.1.2'
+  chain_cert "$1" euicc eum "/O=Hollowbright Test EUM/serialNumber=$euicc_eid/CN=Hollowbright Test eUICC" \
+    $'keyUsage=critical,digitalSignature\ncertificatePolicies=2.23.146.1.2.1.1'
+  for name in ci eum euicc; do
+    openssl x509 -in "$1/$name.pem" -outform DER -out "$1/$name.der"
+    rm -f "$1/$name.pem"
+  done
+  rm -f "$1"/*.srl
+}
+if [[ -f "$out/.complete" && ! -f "$out/euicc.der" ]]; then
+  # A folder made before the chain existed: add it in place.
+  make_euicc_chain "$work"
+  mv -f "$work"/ci.* "$work"/eum.* "$work"/euicc.* "$out"/
+fi
+# ----------------------------------------------------------------------------
+
 if [[ -f "$out/.complete" ]]; then
   # A folder made before rsp.der existed: add it in place.
   cp "$out/ca.crt" "$out/ca.key" "$work/"
@@ -68,6 +104,7 @@ if [[ -f "$out/.complete" ]]; then
   exit 0
 fi
 make_rsp ca
+make_euicc_chain "$work"
 rm -f "$work"/*.srl
 touch "$work/.complete"
 

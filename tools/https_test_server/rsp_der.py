@@ -97,6 +97,69 @@ def find(items, tag):
     return None
 
 
+def read_integer(value):
+    """The DER INTEGER of this content: two's complement, minimal, 1 to 8 bytes."""
+    if not 1 <= len(value) <= 8:
+        raise DerError("INTEGER of %d bytes" % len(value))
+    if len(value) > 1 and ((value[0] == 0x00 and value[1] < 0x80) or (value[0] == 0xFF and value[1] >= 0x80)):
+        raise DerError("INTEGER not minimal")
+    return int.from_bytes(value, "big", signed=True)
+
+
+def fields(data, layout):
+    """The values of a SEQUENCE content read against its layout, a list of
+    (tag, name, mandatory): each field at most once and in layout order.
+    With "..." last the type is extensible: fields of other tags may follow
+    the last one. Missing optional fields are None."""
+    extensible = layout[-1] == "..."
+    layout = [f for f in layout if f != "..."]
+    known = {tag for tag, _, _ in layout}
+    out = {name: None for _, name, _ in layout}
+    pos = 0
+    for tag, value in parse_all(data):
+        if extensible and tag not in known:
+            at = len(layout)  # an extension: the root fields end here
+        else:
+            at = next((i for i in range(pos, len(layout)) if layout[i][0] == tag), None)
+            if at is None:
+                raise DerError("unexpected tag %X" % tag)
+        missing = [name for _, name, mandatory in layout[pos:at] if mandatory]
+        if missing:
+            raise DerError("%s missing" % missing[0])
+        if at < len(layout):
+            out[layout[at][1]] = value
+            pos = at + 1
+        else:
+            pos = at
+    missing = [name for _, name, mandatory in layout[pos:] if mandatory]
+    if missing:
+        raise DerError("%s missing" % missing[0])
+    return out
+
+
+def certificate_extension(certificate, oid):
+    """The extnValue content of the extension with this OID (content bytes)."""
+    parts = parse_all(parse_single(certificate, 0x30))
+    if not parts or parts[0][0] != 0x30:
+        raise DerError("no tbsCertificate")
+    extensions = find(parse_all(parts[0][1]), 0xA3)
+    if extensions is None:
+        raise DerError("no extensions")
+    for tag, extension in parse_all(parse_single(extensions, 0x30)):
+        items = parse_all(extension)
+        if tag == 0x30 and len(items) >= 2 and items[0] == (0x06, oid) and items[-1][0] == 0x04:
+            return items[-1][1]
+    return None
+
+
+def subject_key_id(certificate):
+    """The subject key identifier of a DER certificate."""
+    value = certificate_extension(certificate, bytes.fromhex("551D0E"))
+    if value is None:
+        raise DerError("no subject key identifier")
+    return parse_single(value, 0x04)
+
+
 def iccid_bytes(digits):
     """ICCID digits to their card form: nibble-swapped BCD, padded with F."""
     if len(digits) % 2:

@@ -3,7 +3,10 @@
 A role answers the ES9+ functions (and the SM-DS's ES11 authenticateClient)
 for real: it keeps sessions, checks the requests' DER and builds its answers
 with rsp_der. Signatures and keys are random filler; the certificate is the
-DER file of the test PKI.
+DER file of the test PKI, and the CI key id the one of the PKI's test CI
+(the simulated eUICC lists it). The role reads the eUICC's structures
+strictly: a wrong tag, a missing mandatory field or a non-DER INTEGER fails
+the function (8.1 / 2.1).
 
 Scenario (the server's --script file in a role): either a list of entries or
 an object {"profiles": [...], "defaultProfile": "<matchingId>",
@@ -67,6 +70,87 @@ PROFILE = {
 }
 
 
+# Field layouts (tag, name, mandatory) of what the eUICC sends; "..." marks
+# an extensible type.
+EUICC_INFO1 = [(0x82, "svn", True), (0xA9, "euiccCiPKIdListForVerification", True),
+               (0xAA, "euiccCiPKIdListForSigning", True)]
+EUICC_INFO2 = [(0x81, "profileVersion", True), (0x82, "svn", True), (0x83, "euiccFirmwareVer", True),
+               (0x84, "extCardResource", True), (0x85, "uiccCapability", True),
+               (0x86, "ts102241Version", False), (0x87, "globalplatformVersion", False),
+               (0x88, "rspCapability", True), (0xA9, "euiccCiPKIdListForVerification", True),
+               (0xAA, "euiccCiPKIdListForSigning", True), (0x8B, "euiccCategory", False),
+               (0x99, "forbiddenProfilePolicyRules", False), (0x04, "ppVersion", True),
+               (0x0C, "sasAcreditationNumber", True), "..."]
+EUICC_SIGNED1 = [(0x80, "transactionId", True), (0x83, "serverAddress", True), (0x84, "serverChallenge", True),
+                 (0xBF22, "euiccInfo2", True), (0xA0, "ctxParams1", True)]
+AUTHENTICATE_RESPONSE_OK = [(0x30, "euiccSigned1", True), (0x5F37, "euiccSignature1", True),
+                            (0x30, "euiccCertificate", True), (0x30, "eumCertificate", True)]
+NOTIFICATION_METADATA = [(0x80, "seqNumber", True), (0x81, "profileManagementOperation", True),
+                         (0x0C, "notificationAddress", True), (0x5A, "iccid", False), "..."]
+OTHER_SIGNED_NOTIFICATION = [(0xBF2F, "tbsOtherNotification", True), (0x5F37, "euiccNotificationSignature", True),
+                             (0x30, "euiccCertificate", True), (0x30, "eumCertificate", True)]
+PIR = [(0xBF27, "profileInstallationResultData", True), (0x5F37, "euiccSignPIR", True)]
+PIR_DATA = [(0x80, "transactionId", True), (0xBF2F, "notificationMetadata", True), (0x06, "smdpOid", True),
+            (0xA2, "finalResult", True)]
+CANCEL_SESSION_OK = [(0x30, "euiccCancelSessionSigned", True), (0x5F37, "euiccCancelSessionSignature", True)]
+EUICC_CANCEL_SESSION_SIGNED = [(0x80, "transactionId", True), (0x81, "smdpOid", True), (0x82, "reason", True)]
+
+
+def key_ids(value):
+    """A SEQUENCE OF SubjectKeyIdentifier."""
+    items = der.parse_all(value)
+    if any(tag != 0x04 for tag, _ in items):
+        raise der.DerError("a key id that is not an OCTET STRING")
+    return [v for _, v in items]
+
+
+def check_version(value):
+    if value is not None and len(value) != 3:
+        raise der.DerError("VersionType of %d bytes" % len(value))
+
+
+def check_bits(value):
+    if not value or value[0] > 7 or (len(value) == 1 and value[0] != 0):
+        raise der.DerError("not a BIT STRING")
+
+
+def check_certificate(value):
+    if [t for t, _ in der.parse_all(value)] != [0x30, 0x30, 0x03]:
+        raise der.DerError("not a Certificate")
+
+
+def euicc_info2(value):
+    """EUICCInfo2 (content of BF22), strictly."""
+    info = der.fields(value, EUICC_INFO2)
+    for name in ("profileVersion", "svn", "euiccFirmwareVer", "ts102241Version", "globalplatformVersion", "ppVersion"):
+        check_version(info[name])
+    check_bits(info["uiccCapability"])
+    check_bits(info["rspCapability"])
+    for name in ("euiccCiPKIdListForVerification", "euiccCiPKIdListForSigning"):
+        info[name] = key_ids(info[name])
+    if info["euiccCategory"] is not None:
+        der.read_integer(info["euiccCategory"])
+    if len(info["sasAcreditationNumber"].decode("utf-8")) > 64:
+        raise der.DerError("sasAcreditationNumber too long")
+    return info
+
+
+def notification_metadata(value):
+    """NotificationMetadata (content of BF2F), strictly; seqNumber as a number."""
+    metadata = der.fields(value, NOTIFICATION_METADATA)
+    metadata["seqNumber"] = der.read_integer(metadata["seqNumber"])
+    return metadata
+
+
+def registered_id(certificate):
+    """The registeredID OID (content bytes) of a certificate's subjectAltName."""
+    names = der.certificate_extension(certificate, bytes.fromhex("551D11"))
+    rid = der.find(der.parse_all(der.parse_single(names, 0x30)), 0x88) if names is not None else None
+    if rid is None:
+        raise der.DerError("no registeredID")
+    return rid
+
+
 def b64(data):
     return base64.b64encode(data).decode("ascii")
 
@@ -106,12 +190,13 @@ class Answer:
 
 
 class Role:
-    def __init__(self, role, address, certificate, scenario, record_dir=None):
+    def __init__(self, role, address, certificate, scenario, record_dir=None, ci_key_id=None):
         if role not in ("smdp", "smds"):
             raise ValueError("unknown role %r" % role)
         self.role = role
         self.address = address
         self.certificate = certificate
+        self.ci_key_id = ci_key_id
         self.record_dir = record_dir
         if isinstance(scenario, list):
             scenario = {"entries": scenario}
@@ -237,8 +322,7 @@ class Role:
     def package(self, txid, profile, shape):
         """The bound profile package (BF36) of a session."""
         bf23 = der.tlv(0xBF23, der.tlv(0x82, b"\x01"), der.tlv(0x80, txid),
-                       der.tlv(0xA6, der.tlv(0x90, b"\x88"), der.tlv(0x95, b"\x04"), der.tlv(0x80, b"\x88"),
-                           der.tlv(0x81, b"\x10"), der.tlv(0x84, secrets.token_bytes(8))),
+                       der.tlv(0xA6, der.tlv(0x80, b"\x88"), der.tlv(0x81, b"\x10"), der.tlv(0x84, secrets.token_bytes(8))),
                        der.tlv(0x5F49, b"\x04" + secrets.token_bytes(64)),
                        der.tlv(0x5F37, secrets.token_bytes(64)))
         a0 = der.tlv(0xA0, der.tlv(0x87, bytes.fromhex("BF2400")))
@@ -267,17 +351,18 @@ class Role:
     def _initiateAuthentication(self, request, entry):
         try:
             challenge = unb64(request.get("euiccChallenge"))
-            info1 = der.parse_single(unb64(request.get("euiccInfo1")), 0xBF20)
+            info1 = der.fields(der.parse_single(unb64(request.get("euiccInfo1")), 0xBF20), EUICC_INFO1)
+            check_version(info1["svn"])
+            verification = key_ids(info1["euiccCiPKIdListForVerification"])
+            signing = key_ids(info1["euiccCiPKIdListForSigning"])
             if not isinstance(request.get("smdpAddress"), str) or len(challenge) != 16:
                 raise der.DerError("bad request")
-            verification = der.find(der.parse_all(info1), 0xAA)
-            ids = der.parse_all(verification) if verification is not None else []
         except (der.DerError, ValueError):
             return 200, failed("8.1", "2.1")
         if "euiccCiPKId" in entry:
             key_id = bytes.fromhex(entry["euiccCiPKId"])
-        elif ids and ids[0][0] == 0x04:
-            key_id = ids[0][1]
+        elif self.ci_key_id is not None and self.ci_key_id in verification and self.ci_key_id in signing:
+            key_id = self.ci_key_id
         else:
             return 200, failed("8.8.2", "3.1")
         txid = secrets.token_bytes(16)
@@ -305,16 +390,14 @@ class Role:
             response = der.parse_all(der.parse_single(unb64(request.get("authenticateServerResponse")), 0xBF38))
             if len(response) != 1 or response[0][0] != 0xA0:
                 return 200, failed("8.1", "6.1")
-            ok = der.parse_all(response[0][1])
-            if [t for t, _ in ok] != [0x30, 0x5F37, 0x30, 0x30]:
-                raise der.DerError("authenticateResponseOk shape")
-            signed = der.parse_all(ok[0][1])
-            tags = [t for t, _ in signed]
-            if tags[:2] != [0x80, 0x83] or 0x84 not in tags or 0xBF22 not in tags or 0xA0 not in tags:
-                raise der.DerError("euiccSigned1 shape")
-            if der.find(signed, 0x80) != session["txid"] or der.find(signed, 0x84) != session["serverChallenge"]:
+            ok = der.fields(response[0][1], AUTHENTICATE_RESPONSE_OK)
+            check_certificate(ok["euiccCertificate"])
+            check_certificate(ok["eumCertificate"])
+            signed = der.fields(ok["euiccSigned1"], EUICC_SIGNED1)
+            euicc_info2(signed["euiccInfo2"])
+            if signed["transactionId"] != session["txid"] or signed["serverChallenge"] != session["serverChallenge"]:
                 return 200, failed("8.1", "6.1")
-            context = der.parse_all(der.find(signed, 0xA0))
+            context = der.parse_all(signed["ctxParams1"])
             if der.find(context, 0xA1) is None:
                 raise der.DerError("no deviceInfo")
             matching = der.find(context, 0x80)
@@ -379,41 +462,37 @@ class Role:
             tag, value, end = der.read_tlv(notification)
             if end != len(notification):
                 raise der.DerError("trailing bytes")
-        except (der.DerError, ValueError):
+            if tag == 0x30:
+                other = der.fields(value, OTHER_SIGNED_NOTIFICATION)
+                check_certificate(other["euiccCertificate"])
+                check_certificate(other["eumCertificate"])
+                metadata = notification_metadata(other["tbsOtherNotification"])
+            elif tag == 0xBF37:
+                data = der.fields(der.fields(value, PIR)["profileInstallationResultData"], PIR_DATA)
+                metadata = notification_metadata(data["notificationMetadata"])
+                final = der.parse_all(data["finalResult"])
+                if len(final) != 1 or final[0][0] not in (0xA0, 0xA1):
+                    raise der.DerError("finalResult")
+            else:
+                raise der.DerError("not a PendingNotification")
+        except (der.DerError, ValueError, TypeError, UnicodeDecodeError):
             return 200, failed("8.1", "2.1")
         if tag == 0x30:
-            record = {"kind": "other"}
-            try:
-                metadata = der.parse_all(der.find(der.parse_all(value), 0xBF2F))
-                record["seq"] = int.from_bytes(der.find(metadata, 0x80) or b"", "big")
-            except (der.DerError, ValueError, TypeError):
-                pass
-            self._record_notification(record)
+            self._record_notification({"kind": "other", "seq": metadata["seqNumber"]})
             return 204, None
-        if tag != 0xBF37:
-            return 200, failed("8.1", "2.1")
-        try:
-            outer = der.parse_all(value)
-            data = der.parse_all(der.find(outer, 0xBF27))
-            txid = der.find(data, 0x80)
-            metadata = der.parse_all(der.find(data, 0xBF2F))
-            final = der.parse_all(der.find(data, 0xA2))
-        except (der.DerError, ValueError, TypeError):
-            return 200, failed("8.1", "2.1")
-        txid_text = txid.hex().upper() if txid else ""
+        txid_text = data["transactionId"].hex().upper()
         if txid_text not in self.sessions:
             return 200, failed("8.10.1", "3.9")
-        record = {"kind": "pir", "transactionId": txid_text,
-                  "seq": int.from_bytes(der.find(metadata, 0x80) or b"", "big")}
-        if final and final[0][0] == 0xA0:
+        record = {"kind": "pir", "transactionId": txid_text, "seq": metadata["seqNumber"]}
+        if final[0][0] == 0xA0:
             record["result"] = "success"
         else:
             record["result"] = "error"
             try:
                 error = der.parse_all(final[0][1])
-                record["bppCommandId"] = int.from_bytes(der.find(error, 0x80) or b"", "big")
-                record["errorReason"] = int.from_bytes(der.find(error, 0x81) or b"", "big")
-            except (der.DerError, IndexError):
+                record["bppCommandId"] = der.read_integer(der.find(error, 0x80) or b"")
+                record["errorReason"] = der.read_integer(der.find(error, 0x81) or b"")
+            except der.DerError:
                 pass
         self.sessions[txid_text]["ended"] = True
         self._record_notification(record)
@@ -425,15 +504,15 @@ class Role:
             return 200, failed("8.10.1", "3.9")
         try:
             response = der.parse_all(der.parse_single(unb64(request.get("cancelSessionResponse")), 0xBF41))
-            if not response or response[0][0] != 0xA0:
+            if len(response) != 1 or response[0][0] != 0xA0:
                 raise der.DerError("not cancelSessionResponseOk")
-            signed = der.parse_all(der.find(der.parse_all(response[0][1]), 0x30))
-            if der.find(signed, 0x80) != session["txid"]:
+            ok = der.fields(response[0][1], CANCEL_SESSION_OK)
+            signed = der.fields(ok["euiccCancelSessionSigned"], EUICC_CANCEL_SESSION_SIGNED)
+            reason = der.read_integer(signed["reason"])
+            if signed["transactionId"] != session["txid"] or signed["smdpOid"] != registered_id(self.certificate):
                 return 200, failed("8.1", "6.1")
         except (der.DerError, ValueError, TypeError):
             return 200, failed("8.1", "2.1")
         session["ended"] = True
-        reason = der.find(signed, 0x81)
-        self._record_notification({"kind": "cancel", "transactionId": txid_text,
-                                   "reason": int.from_bytes(reason or b"", "big")})
+        self._record_notification({"kind": "cancel", "transactionId": txid_text, "reason": reason})
         return 200, {"header": success_header()}

@@ -29,7 +29,6 @@ constexpr uint8_t kReasonInsufficientMemory = 10;
 constexpr uint8_t kReasonUndefined = 127;
 
 const Bytes kDefaultOid = hexBytes("2B0601040182E5650101");
-const Bytes kEuiccCertificate = hexBytes("3003020101");
 
 Es10Answer ok(const Bytes &data = Bytes())
 {
@@ -61,6 +60,23 @@ bool headerOnly(const Bytes &request, uint32_t expected, size_t &length)
     return pos == request.size();
 }
 
+// InitialiseSecureChannelRequest { remoteOpId 82 (installBoundProfilePackage),
+// transactionId 80, controlRefTemplate A6 { keyType 80, keyLen 81, hostId 84 },
+// smdpOtpk 5F49, smdpSign 5F37 }, each field once and in this order.
+bool initialiseSecureChannelWellFormed(const std::vector<Tlv> &fields)
+{
+    static const uint32_t order[] = {0x82, 0x80, 0xA6, 0x5F49, 0x5F37};
+    if (fields.size() != 5) return false;
+    for (size_t i = 0; i < 5; ++i) {
+        if (fields[i].tag != order[i]) return false;
+    }
+    std::vector<Tlv> crt;
+    return fields[0].value == Bytes{0x01} && !fields[1].value.empty() && fields[1].value.size() <= 16 &&
+           parseAll(fields[2].value, crt) && crt.size() == 3 && crt[0].tag == 0x80 && crt[0].value.size() == 1 &&
+           crt[1].tag == 0x81 && crt[1].value.size() == 1 && crt[2].tag == 0x84 && !crt[2].value.empty() &&
+           crt[2].value.size() <= 16;
+}
+
 uint32_t leadingTag(const Bytes &request)
 {
     size_t pos = 0;
@@ -72,27 +88,13 @@ uint32_t leadingTag(const Bytes &request)
 
 Bytes registeredIdOf(const Bytes &certificate)
 {
-    static const Bytes sanOid = hexBytes("0603551D11");
-    auto at = std::search(certificate.begin(), certificate.end(), sanOid.begin(), sanOid.end());
-    if (at == certificate.end()) return Bytes();
-    size_t pos = static_cast<size_t>(at - certificate.begin()) + sanOid.size();
-    Tlv next;
-    // An optional critical flag (01 01 FF) may sit between the OID and the value.
-    while (parseOne(certificate.data(), certificate.size(), pos, next)) {
-        if (next.tag != 0x04) continue;
-        Tlv names;
-        std::vector<Tlv> list;
-        if (!parseSingle(next.value, names) || names.tag != 0x30 || !parseAll(names.value, list)) return Bytes();
-        const Tlv *rid = findTag(list, 0x88);
-        return rid != nullptr ? rid->value : Bytes();
-    }
-    return Bytes();
-}
-
-Download::Download()
-{
-    euiccInfo1 = tlv(kGetEuiccInfo1, {tlv(0x82, hexBytes("020200")), tlv(0xA9, tlv(0x04, Bytes(20, 0x11))),
-                                      tlv(0xAA, {tlv(0x04, Bytes(20, 0x22)), tlv(0x04, Bytes(20, 0x33))})});
+    // subjectAltName: GeneralNames, a SEQUENCE of names; registeredID is [8].
+    std::vector<Tlv> names;
+    Tlv whole;
+    Bytes value = certificateExtension(certificate, hexBytes("551D11"));
+    if (!parseSingle(value, whole) || whole.tag != 0x30 || !parseAll(whole.value, names)) return Bytes();
+    const Tlv *rid = findTag(names, 0x88);
+    return rid != nullptr ? rid->value : Bytes();
 }
 
 bool Download::handles(uint32_t tag)
@@ -149,8 +151,8 @@ Es10Answer Download::process(Isdr &isdr, const Tlv &request)
 {
     switch (request.tag) {
     case kGetEuiccChallenge: return getChallenge();
-    case kGetEuiccInfo1: return ok(euiccInfo1);
-    case kAuthenticateServer: return authenticateServer(request);
+    case kGetEuiccInfo1: return ok(euiccInfo1.empty() ? isdr.euiccInfo1() : euiccInfo1);
+    case kAuthenticateServer: return authenticateServer(isdr, request);
     case kPrepareDownload: return prepareDownload(request);
     case kCancelSession: return cancelSession(request);
     default: return getRat(isdr);
@@ -165,7 +167,7 @@ Es10Answer Download::getChallenge()
     return ok(tlv(kGetEuiccChallenge, tlv(0x80, challenge_)));
 }
 
-Es10Answer Download::authenticateServer(const Tlv &request)
+Es10Answer Download::authenticateServer(Isdr &isdr, const Tlv &request)
 {
     std::vector<Tlv> fields, signed1;
     Bytes txid;
@@ -185,6 +187,8 @@ Es10Answer Download::authenticateServer(const Tlv &request)
         return error(kReasonUndefined);
     }
     txid = id->value;
+    const Credentials &credentials = isdr.state.info.credentials;
+    if (credentials.euiccCertificate.empty() || credentials.eumCertificate.empty()) return error(kReasonUndefined);
     if (state != DownloadState::ChallengeIssued) return error(4);      // noSessionContext
     if (challenge->value != challenge_) return error(6);               // euiccChallengeMismatch
     std::vector<Tlv> context;
@@ -195,14 +199,14 @@ Es10Answer Download::authenticateServer(const Tlv &request)
     serverAddress_ = std::string(address->value.begin(), address->value.end());
     serverChallenge_ = serverChallenge->value;
     matchingId_ = matching != nullptr ? matching->value : Bytes();
-    smdpOid_ = registeredIdOf(fields[3].value);
+    smdpOid_ = registeredIdOf(tlv(fields[3].tag, fields[3].value));
     state = DownloadState::Authenticated;
 
-    Bytes euiccInfo2 = tlv(0xBF22, {tlv(0x81, hexBytes("020200")), tlv(0x82, hexBytes("020200"))});
     Bytes euiccSigned1 = tlv(0x30, {tlv(0x80, txid_), tlv(0x83, address->value), tlv(0x84, serverChallenge_),
-                                    euiccInfo2, fields[4].value.empty() ? tlv(0xA0, Bytes()) : tlv(0xA0, fields[4].value)});
+                                    isdr.euiccInfo2(), fields[4].value.empty() ? tlv(0xA0, Bytes()) : tlv(0xA0, fields[4].value)});
+    const Credentials &c = isdr.state.info.credentials;
     return ok(tlv(kAuthenticateServer,
-                  tlv(0xA0, {euiccSigned1, tlv(0x5F37, nextBytes(64)), kEuiccCertificate, kEuiccCertificate})));
+                  tlv(0xA0, {euiccSigned1, tlv(0x5F37, nextBytes(64)), c.euiccCertificate, c.eumCertificate})));
 }
 
 Es10Answer Download::prepareDownload(const Tlv &request)
@@ -226,7 +230,7 @@ Es10Answer Download::prepareDownload(const Tlv &request)
     if (txid != txid_) return error(5);                         // invalidTransactionId
     const Tlv *hashCc = fields.size() == 4 ? &fields[2] : nullptr;
     if (hashCc != nullptr && (hashCc->tag != 0x04 || hashCc->value.size() != 32)) return error(kReasonUndefined);
-    Bytes oid = registeredIdOf(fields.back().value);
+    Bytes oid = registeredIdOf(tlv(fields.back().tag, fields.back().value));
     if (!oid.empty()) smdpOid_ = oid;
     state = DownloadState::Prepared;
     phase_ = Phase::Bf36;
@@ -245,17 +249,22 @@ void Download::answerLost(uint32_t requestTag)
 
 Es10Answer Download::cancelSession(const Tlv &request)
 {
+    // CancelSessionRequest { transactionId [0], reason [1] INTEGER }; its
+    // answer signs EuiccCancelSessionSigned { transactionId [0], smdpOid [1],
+    // reason [2] }.
     std::vector<Tlv> fields;
-    const Tlv *id = nullptr;
-    const Tlv *reason = nullptr;
+    int64_t reason = 0;
     bool known = state == DownloadState::Authenticated || state == DownloadState::Prepared ||
                  state == DownloadState::Loading;
-    if (!parseAll(request.value, fields) || (id = findTag(fields, 0x80)) == nullptr ||
-        (reason = findTag(fields, 0x81)) == nullptr || !known || id->value != txid_) {
-        return ok(tlv(kCancelSession, tlv(0x81, Bytes{0x05})));
+    if (!parseAll(request.value, fields) || fields.size() != 2 || fields[0].tag != 0x80 || fields[1].tag != 0x81 ||
+        !readDerInteger(fields[1].value, reason)) {
+        return ok(tlv(kCancelSession, tlv(0x81, Bytes{kReasonUndefined})));
     }
-    Bytes signedPart = tlv(0x30, {tlv(0x80, txid_), tlv(0x06, smdpOid_.empty() ? kDefaultOid : smdpOid_),
-                                  tlv(0x81, reason->value)});
+    if (!known || fields[0].value != txid_) {
+        return ok(tlv(kCancelSession, tlv(0x81, Bytes{0x05})));  // invalidTransactionId
+    }
+    Bytes signedPart = tlv(0x30, {tlv(0x80, txid_), tlv(0x81, smdpOid_.empty() ? kDefaultOid : smdpOid_),
+                                  tlv(0x82, fields[1].value)});
     reset();
     return ok(tlv(kCancelSession, tlv(0xA0, {signedPart, tlv(0x5F37, nextBytes(64))})));
 }
@@ -412,12 +421,10 @@ Es10Answer Download::loadSegment(Isdr &isdr, const Bytes &request)
             rest.size() > length) {
             return failInstall(isdr, kCmdInitialiseSecureChannel, kReasonIncorrectInputValues);
         }
-        const Tlv *kind = findTag(fields, 0x82);
-        const Tlv *id = findTag(fields, 0x80);
-        if (kind == nullptr || kind->value != Bytes{0x01} || id == nullptr) {
+        if (!initialiseSecureChannelWellFormed(fields)) {
             return failInstall(isdr, kCmdInitialiseSecureChannel, kReasonIncorrectInputValues);
         }
-        if (id->value != txid_) {
+        if (fields[1].value != txid_) {
             return failInstall(isdr, kCmdInitialiseSecureChannel, kReasonInvalidTransactionId);
         }
         state = DownloadState::Loading;

@@ -36,9 +36,7 @@ class Download {
 public:
     DownloadKnobs knobs;
     DownloadState state = DownloadState::Idle;
-    Bytes euiccInfo1;  // the GetEuiccInfo1 answer
-
-    Download();
+    Bytes euiccInfo1;  // the GetEuiccInfo1 answer; empty: the ISD-R's own (Isdr::euiccInfo1)
 
     // Requests this part answers (outer tags).
     static bool handles(uint32_t tag);
@@ -82,7 +80,7 @@ private:
     Bytes metadata_;
 
     Es10Answer getChallenge();
-    Es10Answer authenticateServer(const Tlv &request);
+    Es10Answer authenticateServer(Isdr &isdr, const Tlv &request);
     Es10Answer prepareDownload(const Tlv &request);
     Es10Answer cancelSession(const Tlv &request);
     Es10Answer getRat(Isdr &isdr);

@@ -55,7 +55,13 @@ bool onlyEs10(FaultAction a)
 }
 
 const Bytes kFillerSignature(64, 0x5A);
-const Bytes kFillerCertificate = hexBytes("3003020101");
+
+// The seqNumber of a request: a DER INTEGER (a negative one names no
+// notification). False when it is not a DER INTEGER.
+bool seqNumberOf(const Tlv &field, int64_t &seq)
+{
+    return field.tag == 0x80 && readDerInteger(field.value, seq);
+}
 }  // namespace
 
 Bytes eventBits(NotificationEvent event)
@@ -436,7 +442,28 @@ Bytes Isdr::pendingNotification(const Notification &n) const
                              tlv(0xA2, tlv(0xA0, tlv(0x30, tlv(0x80, Bytes{0x00}))))});
         return tlv(0xBF37, {tlv(0xBF27, data), tlv(0x5F37, kFillerSignature)});
     }
-    return tlv(0x30, {notificationMetadata(n), tlv(0x5F37, kFillerSignature), kFillerCertificate, kFillerCertificate});
+    const Credentials &c = state.info.credentials;
+    return tlv(0x30, {notificationMetadata(n), tlv(0x5F37, kFillerSignature), c.euiccCertificate, c.eumCertificate});
+}
+
+Bytes Isdr::euiccInfo1() const
+{
+    const EuiccInfo &i = state.info;
+    Bytes keyIds = i.credentials.ciKeyId.empty() ? Bytes() : tlv(0x04, i.credentials.ciKeyId);
+    return tlv(0xBF20, {tlv(0x82, i.svn), tlv(0xA9, keyIds), tlv(0xAA, keyIds)});
+}
+
+Bytes Isdr::euiccInfo2() const
+{
+    const EuiccInfo &i = state.info;
+    Bytes keyIds = i.credentials.ciKeyId.empty() ? Bytes() : tlv(0x04, i.credentials.ciKeyId);
+    Bytes resources = concat({tlv(0x81, encodeUnsignedMinimal(i.installedApplications)),
+                              tlv(0x82, encodeUnsignedMinimal(i.freeNonVolatileMemory)),
+                              tlv(0x83, encodeUnsignedMinimal(i.freeVolatileMemory))});
+    return tlv(0xBF22, {tlv(0x81, i.profileVersion), tlv(0x82, i.svn), tlv(0x83, i.firmwareVersion),
+                        tlv(0x84, resources), tlv(0x85, i.uiccCapability), tlv(0x88, i.rspCapability),
+                        tlv(0xA9, keyIds), tlv(0xAA, keyIds), tlv(0x04, i.ppVersion),
+                        tlv(0x0C, text(i.sasAcreditationNumber))});
 }
 
 namespace {
@@ -470,32 +497,32 @@ Es10Answer Isdr::retrieveNotificationsList(const Tlv &request)
     if (search != nullptr && (!parseAll(search->value, criteria) || criteria.size() != 1)) {
         return errorForm(kRetrieveNotifications, kUndefinedError);
     }
+    int64_t seq = 0;
+    if (search != nullptr && criteria[0].tag != 0x81 && !seqNumberOf(criteria[0], seq)) {
+        return errorForm(kRetrieveNotifications, kUndefinedError);
+    }
+    // A search that matches nothing answers an empty list.
     Bytes entries;
     for (const Notification *n : sortedBySeq(state.notifications)) {
         if (search != nullptr) {
             const Tlv &c = criteria[0];
-            uint32_t seq = 0;
-            bool match = (c.tag == 0x80 && readUnsigned(c.value, seq) && seq == n->seq) ||
-                         (c.tag == 0x81 && c.value == eventBits(n->event));
+            bool match = c.tag == 0x80 ? seq == static_cast<int64_t>(n->seq) : c.value == eventBits(n->event);
             if (!match) continue;
         }
         append(entries, pendingNotification(*n));
     }
-    if (entries.empty()) return errorForm(kRetrieveNotifications, 1);
     return Es10Answer{tlv(kRetrieveNotifications, tlv(0xA0, entries)), 0x9000};
 }
 
 Es10Answer Isdr::removeNotification(const Tlv &request)
 {
     std::vector<Tlv> fields;
-    const Tlv *seqTlv = nullptr;
-    uint32_t seq = 0;
-    if (!parseAll(request.value, fields) || (seqTlv = findTag(fields, 0x80)) == nullptr ||
-        !readUnsigned(seqTlv->value, seq)) {
+    int64_t seq = 0;
+    if (!parseAll(request.value, fields) || fields.size() != 1 || !seqNumberOf(fields[0], seq)) {
         return result(kRemoveNotification, kUndefinedError);
     }
     for (auto it = state.notifications.begin(); it != state.notifications.end(); ++it) {
-        if (it->seq == seq) {
+        if (static_cast<int64_t>(it->seq) == seq) {
             state.notifications.erase(it);
             return result(kRemoveNotification, 0);
         }

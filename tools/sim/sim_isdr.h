@@ -6,6 +6,7 @@
 
 #include "sim_download.h"
 #include "sim_fault.h"
+#include "sim_pki.h"
 #include "sim_tlv.h"
 
 #include <cstdint>
@@ -68,6 +69,25 @@ struct Notification {
     Bytes pending;   // the PendingNotification bytes; empty: built from the metadata
 };
 
+// What the eUICC tells of itself in EUICCInfo1 and EUICCInfo2, and the
+// certificates it sends (by default those of the build tree's test PKI).
+struct EuiccInfo {
+    Bytes profileVersion = hexBytes("020200");   // VersionType: 3 bytes each
+    Bytes svn = hexBytes("020200");              // 2.2.0
+    Bytes firmwareVersion = hexBytes("010200");
+    uint32_t installedApplications = 0;
+    uint32_t freeNonVolatileMemory = 512000;
+    uint32_t freeVolatileMemory = 16384;
+    // BIT STRING contents (unused-bits byte first): usim, isim, Milenage,
+    // TUAK-128/256, Java Card, several USIMs and ISIMs...
+    Bytes uiccCapability = hexBytes("066B02C0");
+    // ...additionalProfile and testProfileSupport.
+    Bytes rspCapability = hexBytes("0490");
+    Bytes ppVersion = hexBytes("010000");
+    std::string sasAcreditationNumber = "HBR-SAS-TEST-0001";
+    Credentials credentials = testPkiCredentials();
+};
+
 struct IsdrState {
     Bytes eid = hexBytes("89049032123451234512345678901235");
     std::vector<Profile> profiles;
@@ -78,6 +98,7 @@ struct IsdrState {
     Bytes rat = hexBytes("BF4302A000");  // the empty rules table
     // Width of sequence numbers in answers: 0 minimal (DER), otherwise that many bytes.
     size_t seqWidth = 0;
+    EuiccInfo info;
 };
 
 struct Es10Answer {
@@ -105,6 +126,10 @@ public:
     Bytes notificationMetadata(const Notification &n) const;
     Bytes pendingNotification(const Notification &n) const;
     void addNotification(NotificationEvent event, const Profile &profile);
+
+    // EUICCInfo1 (BF20) and EUICCInfo2 (BF22) of state.info.
+    Bytes euiccInfo1() const;
+    Bytes euiccInfo2() const;
 
 private:
     using Handler = Es10Answer (Isdr::*)(const Tlv &request);

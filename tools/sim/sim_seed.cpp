@@ -59,6 +59,12 @@ Seed &Seed::notification(uint32_t seq, NotificationEvent event, const std::strin
 Seed &Seed::nextSeq(uint32_t seq) { isdr.nextSeq = seq; return *this; }
 Seed &Seed::defaultDpAddress(const std::string &a) { isdr.defaultDpAddress = a; return *this; }
 Seed &Seed::rootDsAddress(const std::string &a) { isdr.rootDsAddress = a; return *this; }
+Seed &Seed::certificates(const std::string &pkiDir)
+{
+    std::string error;
+    if (!loadCredentials(pkiDir, isdr.info.credentials, &error)) throw std::invalid_argument(error);
+    return *this;
+}
 
 void applySeed(const Seed &seed, Module &module)
 {
@@ -163,6 +169,40 @@ Notification notificationFromJson(const cJSON *item)
     return n;
 }
 
+// "euiccInfo": the fields of EUICCInfo1/EUICCInfo2 (hex, numbers, text).
+void euiccInfoFromJson(const cJSON *item, EuiccInfo &info)
+{
+    auto version = [item](const char *key, Bytes &target) {
+        if (!has(item, key)) return;
+        Bytes v = hexBytes(stringField(item, key, ""));
+        if (v.size() != 3) throw std::invalid_argument(std::string("\"") + key + "\" must be 3 bytes");
+        target = v;
+    };
+    version("profileVersion", info.profileVersion);
+    version("svn", info.svn);
+    version("firmwareVersion", info.firmwareVersion);
+    version("ppVersion", info.ppVersion);
+    info.installedApplications = static_cast<uint32_t>(numberField(item, "installedApplications", info.installedApplications));
+    info.freeNonVolatileMemory = static_cast<uint32_t>(numberField(item, "freeNonVolatileMemory", info.freeNonVolatileMemory));
+    info.freeVolatileMemory = static_cast<uint32_t>(numberField(item, "freeVolatileMemory", info.freeVolatileMemory));
+    if (has(item, "uiccCapability")) info.uiccCapability = hexBytes(stringField(item, "uiccCapability", ""));
+    if (has(item, "rspCapability")) info.rspCapability = hexBytes(stringField(item, "rspCapability", ""));
+    info.sasAcreditationNumber = stringField(item, "sasAcreditationNumber", info.sasAcreditationNumber);
+    if (info.sasAcreditationNumber.size() > 64) throw std::invalid_argument("\"sasAcreditationNumber\" is longer than 64");
+}
+
+// "ciCertificate", "eumCertificate", "euiccCertificate": DER files.
+void certificatesFromJson(const cJSON *r, Credentials &c)
+{
+    std::string error;
+    bool ok = (!has(r, "ciCertificate") || readCiKeyId(stringField(r, "ciCertificate", ""), c.ciKeyId, &error)) &&
+              (!has(r, "eumCertificate") ||
+               readCertificateFile(stringField(r, "eumCertificate", ""), c.eumCertificate, &error)) &&
+              (!has(r, "euiccCertificate") ||
+               readCertificateFile(stringField(r, "euiccCertificate", ""), c.euiccCertificate, &error));
+    if (!ok) throw std::invalid_argument(error);
+}
+
 SelectAnswer selectAnswerFromName(const std::string &name)
 {
     if (name == "fci") return SelectAnswer::Fci;
@@ -201,6 +241,9 @@ bool parseSeedJson(const std::string &json, Seed &seed, std::string *error)
         optionalAddress(r, "rootDsAddress", out.isdr.rootDsAddress);
         if (has(r, "rat")) out.isdr.rat = hexBytes(stringField(r, "rat", ""));
         out.isdr.seqWidth = static_cast<size_t>(numberField(r, "seqWidth", 0));
+        const cJSON *info = cJSON_GetObjectItemCaseSensitive(r, "euiccInfo");
+        if (cJSON_IsObject(info)) euiccInfoFromJson(info, out.isdr.info);
+        certificatesFromJson(r, out.isdr.info.credentials);
 
         const cJSON *e = cJSON_GetObjectItemCaseSensitive(r, "euicc");
         if (cJSON_IsObject(e)) {

@@ -43,6 +43,10 @@ struct Seed {
     Seed &nextSeq(uint32_t seq);
     Seed &defaultDpAddress(const std::string &address);
     Seed &rootDsAddress(const std::string &address);
+    // The eUICC's certificates and CI key id from ci.der, eum.der and
+    // euicc.der of a PKI folder; throws std::invalid_argument when they
+    // cannot be read.
+    Seed &certificates(const std::string &pkiDir);
 };
 
 // Puts the seed into a module (state, eUICC options, module options).

@@ -266,6 +266,21 @@ bool readUnsigned(const Bytes &value, uint32_t &out)
     return true;
 }
 
+bool readDerInteger(const Bytes &value, int64_t &out)
+{
+    if (value.empty() || value.size() > 8) {
+        return false;
+    }
+    if (value.size() > 1 && ((value[0] == 0x00 && (value[1] & 0x80) == 0) ||
+                             (value[0] == 0xFF && (value[1] & 0x80) != 0))) {
+        return false;
+    }
+    uint64_t v = (value[0] & 0x80) != 0 ? ~uint64_t(0) : 0;
+    for (uint8_t b : value) v = v << 8 | b;
+    out = static_cast<int64_t>(v);
+    return true;
+}
+
 Bytes encodeUnsignedMinimal(uint32_t value)
 {
     Bytes out;

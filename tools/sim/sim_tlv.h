@@ -59,6 +59,9 @@ const Tlv *findTag(const std::vector<Tlv> &list, uint32_t tag);
 // Unsigned big-endian integer helpers (1 to 4 bytes in; minimal out).
 bool readUnsigned(const Bytes &value, uint32_t &out);
 Bytes encodeUnsignedMinimal(uint32_t value);  // DER INTEGER content, non-negative
+// Strict DER INTEGER content: 1 to 8 bytes, two's complement, no redundant
+// leading 00 or FF byte. 80 01 C8 holds -56, 80 02 00 C8 holds 200.
+bool readDerInteger(const Bytes &value, int64_t &out);
 Bytes encodeUnsignedWidth(uint32_t value, size_t width);
 
 }  // namespace hbrsim

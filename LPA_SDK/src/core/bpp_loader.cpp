@@ -172,6 +172,23 @@ bool lpaManagerDecodeSequenceNumber(const uint8_t *value, size_t length, uint16_
     return true;
 }
 
+size_t lpaManagerEncodeSequenceNumber(uint16_t seqNumber, uint8_t out[LPA_SEQUENCE_NUMBER_MAX_BYTES])
+{
+    const uint8_t high = (uint8_t)(seqNumber >> 8);
+    const uint8_t low = (uint8_t)seqNumber;
+    size_t n = 0;
+    if (high != 0) {
+        if ((high & 0x80) != 0) {
+            out[n++] = 0x00;
+        }
+        out[n++] = high;
+    } else if ((low & 0x80) != 0) {
+        out[n++] = 0x00;
+    }
+    out[n++] = low;
+    return n;
+}
+
 bool extractSeqNumbFromPIR(const TPirData *pir, uint16_t *seqNumber)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "extractSeqNumbFromPIR() ...");

@@ -57,6 +57,15 @@ bool extractSeqNumbFromPIR(const TPirData *pir, uint16_t *seqNumber);
  * length is out of range or the value does not fit 16 bits. */
 bool lpaManagerDecodeSequenceNumber(const uint8_t *value, size_t length, uint16_t *seqNumber);
 
+/* Room for the longest encoded sequence number. */
+#define LPA_SEQUENCE_NUMBER_MAX_BYTES 3
+
+/* Encodes a notification sequence number as the content of a DER INTEGER:
+ * the fewest bytes, with a leading 00 when the top bit would otherwise be
+ * set (200 gives 00 C8, 40000 gives 00 9C 40). Writes 1 to 3 bytes to out
+ * and returns their number. */
+size_t lpaManagerEncodeSequenceNumber(uint16_t seqNumber, uint8_t out[LPA_SEQUENCE_NUMBER_MAX_BYTES]);
+
 #ifdef __cplusplus
 }
 #endif

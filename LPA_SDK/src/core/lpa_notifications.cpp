@@ -60,25 +60,18 @@ static bool _exchange(const RawDataObject *request, uint16_t *sw, size_t *length
                                       length);
 }
 
-/* A request of one tag around a 80 TLV holding a sequence number (1 byte up
- * to 255, else 2 bytes big-endian), wrapped in A0 when wrapA0 is set. */
+/* A request of one tag around a 80 TLV holding a sequence number (a DER
+ * INTEGER), wrapped in A0 when wrapA0 is set. */
 static RawDataObject *_seqRequest(uint16_t tag, uint16_t seqNumber, bool wrapA0)
 {
-    uint8_t content[6];
-    size_t n = 0;
-    content[n++] = 0x80;
-    if (seqNumber <= 0xFF) {
-        content[n++] = 1;
-        content[n++] = (uint8_t)seqNumber;
-    } else {
-        content[n++] = 2;
-        content[n++] = (uint8_t)(seqNumber >> 8);
-        content[n++] = (uint8_t)seqNumber;
-    }
+    uint8_t content[2 + LPA_SEQUENCE_NUMBER_MAX_BYTES];
+    content[0] = 0x80;
+    content[1] = (uint8_t)lpaManagerEncodeSequenceNumber(seqNumber, content + 2);
+    size_t n = 2 + content[1];
     if (!wrapA0) {
         return berTLV_createAndBuildRawDataObject(tag, n, content);
     }
-    uint8_t wrapped[8];
+    uint8_t wrapped[2 + sizeof(content)];
     wrapped[0] = 0xA0;
     wrapped[1] = (uint8_t)n;
     memcpy(wrapped + 2, content, n);
