@@ -18,11 +18,24 @@ typedef enum HbrFaultPoint {
     HBR_FAULT_CO_INITIALIZE = 1,
     HBR_FAULT_CREATE_TIMER_QUEUE = 2,
     HBR_FAULT_CREATE_TIMER_QUEUE_TIMER = 3,
-    HBR_FAULT_POINT_COUNT = 4
+    /* Device service: SafeArrayCreate and SafeArrayCreateVector. */
+    HBR_FAULT_SAFE_ARRAY_CREATE = 4,
+    HBR_FAULT_POINT_COUNT = 5
 } HbrFaultPoint;
 
 void hbrFaultSet(HbrFaultPoint point, unsigned skip, unsigned fail);
 void hbrFaultClearAll(void);
+
+/* ---- Device service ---- */
+/* CoCreateInstance of `clsid` fails with `hr` (the output stays NULL) until
+ * hbrFaultClearAll. A NULL clsid ends this fault. */
+void hbrFaultSetCoCreateInstance(const GUID *clsid, HRESULT hr);
+/* Drops the device-service connection (the sinks see every interface go)
+ * and makes one connection attempt at once, to $HBR_MBN_SOCKET as it is
+ * now; starts the client if it has not started. Returns when the attempt
+ * is over: TRUE when connected. Lets each in-process test bind the client
+ * to its own server. */
+BOOL hbrDeviceServiceReconnect(void);
 
 /* Number of Sleep calls of 1000 ms or more made so far in this process
  * (the calls that HBR_SLEEP_DIVISOR scales). */

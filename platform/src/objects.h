@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+struct tagSAFEARRAY;
+
 namespace hbr {
 
 enum class ObjectType { Event, Thread, TimerQueue, Timer, Key };
@@ -50,6 +52,11 @@ std::shared_ptr<Object> RemoveHandle(HANDLE h, ObjectType type);
 
 // Test-only fault injection (see hbr_platform_fault.h).
 bool FaultHit(int point);
+// Clears the device service's value faults (hbrFaultClearAll).
+void ClearDeviceServiceFaults();
+// A one-dimensional array with lower bound 0 for the platform's own use:
+// the SafeArrayCreate fault point does not apply.
+tagSAFEARRAY *NewPlatformArray(unsigned short vt, uint32_t count);
 
 } // namespace hbr
 
