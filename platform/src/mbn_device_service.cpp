@@ -142,7 +142,7 @@ struct Client {
     std::map<DWORD, Subscription> advises;
     DWORD nextCookie = 1;
     std::deque<QueuedCall> queue;
-    DWORD calling = 0; // the cookie whose callback runs now
+    IMbnDeviceServicesEvents *calling = nullptr; // the sink whose callback runs now
     std::thread::id dispatcherId;
     bool started = false;
     bool faultActive = false;
@@ -197,7 +197,7 @@ void DispatcherLoop()
                 continue; // unadvised meanwhile
             }
             IMbnDeviceServicesEvents *sink = it->second.sink;
-            c.calling = cookie;
+            c.calling = sink;
             lk.unlock();
             // Our own reference keeps the sink alive should it unadvise
             // itself during the call.
@@ -205,7 +205,7 @@ void DispatcherLoop()
             q.call(sink);
             sink->Release();
             lk.lock();
-            c.calling = 0;
+            c.calling = nullptr;
             c.cond.notify_all();
         }
     }
@@ -844,7 +844,7 @@ private:
             // sink's call can be running, and the sink's own call must not
             // wait for itself.
             if (std::this_thread::get_id() != c.dispatcherId) {
-                c.cond.wait(lk, [&] { return c.calling != cookie; });
+                c.cond.wait(lk, [&] { return c.calling != sink; });
             }
         }
         sink->Release();
