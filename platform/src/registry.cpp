@@ -564,6 +564,7 @@ void SnapshotInto(const std::string &dir, const std::string &rel, bool subtree, 
     }
     ks.dev = st.st_dev;
     ks.ino = st.st_ino;
+    ks.dir = dir;
     ValuesFile vf;
     ReadValues(dir, &vf, true);
     ks.serial = vf.serial;

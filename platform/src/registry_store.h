@@ -27,6 +27,7 @@ struct KeyState {
     ino_t ino = 0;
     uint64_t serial = 0;
     std::vector<std::string> subkeys; // lower-case names, sorted
+    std::string dir;                  // the key's folder (not compared)
 };
 using Snapshot = std::map<std::string, KeyState>; // path below the watched key -> state
 
