@@ -1,7 +1,9 @@
 // Service control on Linux. StartServiceCtrlDispatcherA runs the service
 // main on its own thread and takes the control signals synchronously on the
-// calling thread (sigtimedwait; never an asynchronous handler), where it
-// also calls the control handler.
+// calling thread (a signalfd; never an asynchronous handler), where it also
+// calls the control handler. It sleeps without a time-out: a status report
+// (which may let a kept control through) and the end of the service main
+// wake it through an eventfd.
 #include <windows.h>
 
 #include <cerrno>
@@ -10,7 +12,11 @@
 #include <mutex>
 #include <thread>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +29,7 @@ struct DispatcherState {
     bool stoppedReported = false;
     bool mainEnded = false;
     bool pending[6] = {}; // kept controls, indexed by code 1..5
+    int wakeFd = -1;      // eventfd that wakes the dispatcher
 };
 
 // Never destroyed: the service main thread may still report at exit.
@@ -33,6 +40,15 @@ DispatcherState &State()
 }
 
 const SERVICE_STATUS_HANDLE kStatusHandle = 0x48425201u;
+
+// Called with the state locked.
+void WakeDispatcher(const DispatcherState &s)
+{
+    uint64_t one = 1;
+    if (s.wakeFd >= 0 && write(s.wakeFd, &one, sizeof(one)) < 0) {
+        // a wake-up is already pending
+    }
+}
 
 DWORD ControlForSignal(int sig)
 {
@@ -118,7 +134,7 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
     }
 
     // Block the control signals here; every thread started later inherits
-    // the mask, so they reach only sigtimedwait below.
+    // the mask, so they reach only the signalfd below.
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
@@ -126,6 +142,20 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    int signalFd = signalfd(-1, &set, SFD_CLOEXEC);
+    int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (signalFd < 0 || wakeFd < 0) {
+        if (signalFd >= 0) close(signalFd);
+        if (wakeFd >= 0) close(wakeFd);
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.active = false;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.wakeFd = wakeFd;
+    }
 
     LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
     LPSTR name = table[0].lpServiceName;
@@ -135,16 +165,22 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         DispatcherState &st = State();
         std::lock_guard<std::mutex> guard(st.lock);
         st.mainEnded = true;
+        WakeDispatcher(st);
     });
 
     for (;;) {
-        struct timespec timeout = {0, 100 * 1000 * 1000};
-        siginfo_t info;
-        int sig = sigtimedwait(&set, &info, &timeout);
-        if (sig > 0) {
-            DWORD control = ControlForSignal(sig);
-            if (control != 0) {
-                Deliver(control);
+        struct pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) > 0) {
+            struct signalfd_siginfo info;
+            if ((fds[0].revents & POLLIN) && read(signalFd, &info, sizeof(info)) == sizeof(info)) {
+                DWORD control = ControlForSignal(static_cast<int>(info.ssi_signo));
+                if (control != 0) {
+                    Deliver(control);
+                }
+            }
+            uint64_t count = 0;
+            if ((fds[1].revents & POLLIN) && read(wakeFd, &count, sizeof(count)) < 0) {
+                // nothing pending
             }
         }
         // Controls kept earlier, now perhaps accepted.
@@ -164,7 +200,10 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         }
     }
     mainThread.join();
+    close(signalFd);
     std::lock_guard<std::mutex> guard(s.lock);
+    s.wakeFd = -1;
+    close(wakeFd);
     s.active = false;
     s.handler = nullptr;
     return TRUE;
@@ -203,6 +242,7 @@ extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LP
     if (lpServiceStatus->dwCurrentState == SERVICE_STOPPED) {
         s.stoppedReported = true;
     }
+    WakeDispatcher(s);
     std::fprintf(stderr, "SetServiceStatus state=%u controls=%u checkpoint=%u waithint=%u\n",
                  static_cast<unsigned>(lpServiceStatus->dwCurrentState),
                  static_cast<unsigned>(lpServiceStatus->dwControlsAccepted),
