@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <new>
+#include <stdexcept>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -197,9 +198,72 @@ struct ValuesFile {
     }
 };
 
+// A decimal number of digits only, at most `max`; nothing can wrap.
+bool ParseDecimal(const std::string &text, uint64_t max, uint64_t *out)
+{
+    if (text.empty() || text.size() > 20) {
+        return false;
+    }
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (max - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    *out = value;
+    return true;
+}
+
+// The fields of a line separated by single blanks.
+std::vector<std::string> SplitFields(const std::string &line)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+        if (c == ' ') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// One value line: "<type> <byte count> <name> <hex or ->". Every field is
+// checked against the text actually present; any other shape is corrupt.
+bool ParseValueLine(const std::string &line, StoredValue *v)
+{
+    std::vector<std::string> f = SplitFields(line);
+    uint64_t type = 0, count = 0;
+    if (f.size() != 4 || !ParseDecimal(f[0], 0xFFFFFFFFu, &type) || !ParseDecimal(f[1], UINT64_MAX, &count) ||
+        f[2].empty() || f[3].empty()) {
+        return false;
+    }
+    const std::string &hex = f[3];
+    size_t bytes = hex == "-" ? 0 : hex.size() / 2;
+    if ((hex != "-" && (hex.size() % 2 != 0 || bytes == 0)) || count != bytes) {
+        return false;
+    }
+    v->type = static_cast<DWORD>(type);
+    v->name = DecodeValueName(f[2]);
+    v->data.resize(bytes);
+    for (size_t i = 0; i < bytes; ++i) {
+        int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        v->data[i] = static_cast<BYTE>(hi * 16 + lo);
+    }
+    return true;
+}
+
 LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = false)
 {
-    std::ifstream in(dir + "/" + kValuesFile);
+    std::ifstream in(dir + "/" + kValuesFile, std::ios::binary);
     if (!in) {
         struct stat st;
         if (stat(dir.c_str(), &st) != 0) {
@@ -207,44 +271,26 @@ LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = fal
         }
         return ERROR_SUCCESS; // no values yet
     }
-    std::string magic;
-    if (!(in >> magic >> vf->serial) || magic != kValuesMagic) {
+    std::string line;
+    std::vector<std::string> header;
+    if (!std::getline(in, line) || (header = SplitFields(line)).size() != 2 || header[0] != kValuesMagic ||
+        !ParseDecimal(header[1], UINT64_MAX, &vf->serial)) {
         return kRegistryCorrupt;
     }
     if (headerOnly) {
         return ERROR_SUCCESS;
     }
-    std::string line;
-    std::getline(in, line);
     while (std::getline(in, line)) {
         if (line.empty()) {
             continue;
         }
-        std::istringstream ls(line);
         StoredValue v;
-        size_t count = 0;
-        std::string name, hex;
-        if (!(ls >> v.type >> count >> name >> hex)) {
+        if (!ParseValueLine(line, &v)) {
             return kRegistryCorrupt;
-        }
-        v.name = DecodeValueName(name);
-        if (hex == "-") {
-            hex.clear();
-        }
-        if (hex.size() != count * 2) {
-            return kRegistryCorrupt;
-        }
-        v.data.resize(count);
-        for (size_t i = 0; i < count; ++i) {
-            int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
-            if (hi < 0 || lo < 0) {
-                return kRegistryCorrupt;
-            }
-            v.data[i] = static_cast<BYTE>(hi * 16 + lo);
         }
         vf->values.push_back(std::move(v));
     }
-    return ERROR_SUCCESS;
+    return in.bad() ? 1117 : ERROR_SUCCESS;
 }
 
 std::atomic<unsigned> g_tempCounter{0};
@@ -614,278 +660,317 @@ bool SnapshotChanged(const Snapshot &before, const Snapshot &after, DWORD filter
     return false;
 }
 
+namespace {
+// The registry never throws out of a call: a failed allocation, or any
+// other exception, becomes the error a Win32 caller expects.
+template <class Fn> LSTATUS Guarded(Fn fn)
+{
+    try {
+        return fn();
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::length_error &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return 1117; // ERROR_IO_DEVICE
+    }
+}
+
+} // namespace
 } // namespace hbr
 
 using namespace hbr;
 
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult)
 {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string dir;
-    rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    return NewKeyHandle(base.root, dir, phkResult);
+    return Guarded([&]() -> LSTATUS {
+        if (phkResult == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::string dir;
+        rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        return NewKeyHandle(base.root, dir, phkResult);
+    });
 }
 
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM,
                                           const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    if (!base.key) {
-        rc = MakeDirs(base.dir);
+    return Guarded([&]() -> LSTATUS {
+        if (phkResult == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
         if (rc != ERROR_SUCCESS) {
             return rc;
         }
-    }
-    StoreLock lock(base.root);
-    if (lock.status() != ERROR_SUCCESS) {
-        return lock.status();
-    }
-    if (base.key && (rc = CheckAlive(*base.key)) != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string cur = base.dir;
-    bool created = false;
-    for (const auto &part : SplitPath(lpSubKey)) {
-        std::string next;
-        rc = FindChild(cur, part, &next);
-        if (rc == ERROR_FILE_NOT_FOUND) {
-            next = cur + "/" + EncodeKeyName(part);
-            if (mkdir(next.c_str(), 0755) != 0) {
-                return FromErrno(errno);
+        if (!base.key) {
+            rc = MakeDirs(base.dir);
+            if (rc != ERROR_SUCCESS) {
+                return rc;
             }
-            created = true;
-        } else if (rc != ERROR_SUCCESS) {
-            return rc;
-        } else {
-            created = false;
         }
-        cur = next;
-    }
-    rc = NewKeyHandle(base.root, cur, phkResult);
-    if (rc == ERROR_SUCCESS && lpdwDisposition != nullptr) {
-        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    return rc;
+        StoreLock lock(base.root);
+        if (lock.status() != ERROR_SUCCESS) {
+            return lock.status();
+        }
+        if (base.key && (rc = CheckAlive(*base.key)) != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::string cur = base.dir;
+        bool created = false;
+        for (const auto &part : SplitPath(lpSubKey)) {
+            std::string next;
+            rc = FindChild(cur, part, &next);
+            if (rc == ERROR_FILE_NOT_FOUND) {
+                next = cur + "/" + EncodeKeyName(part);
+                if (mkdir(next.c_str(), 0755) != 0) {
+                    return FromErrno(errno);
+                }
+                created = true;
+            } else if (rc != ERROR_SUCCESS) {
+                return rc;
+            } else {
+                created = false;
+            }
+            cur = next;
+        }
+        rc = NewKeyHandle(base.root, cur, phkResult);
+        if (rc == ERROR_SUCCESS && lpdwDisposition != nullptr) {
+            *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        }
+        return rc;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                                            LPDWORD lpcbData)
 {
-    if (lpData != nullptr && lpcbData == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    ValuesFile vf;
-    LSTATUS rc = ReadKeyValues(hKey, &vf);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    StoredValue *v = vf.Find(NameOrDefault(lpValueName));
-    if (v == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (lpType != nullptr) {
-        *lpType = v->type;
-    }
-    DWORD size = static_cast<DWORD>(v->data.size());
-    if (lpData == nullptr) {
-        if (lpcbData != nullptr) {
-            *lpcbData = size;
+    return Guarded([&]() -> LSTATUS {
+        if (lpData != nullptr && lpcbData == nullptr) {
+            return ERROR_INVALID_PARAMETER;
         }
-        return ERROR_SUCCESS;
-    }
-    if (*lpcbData < size) {
+        ValuesFile vf;
+        LSTATUS rc = ReadKeyValues(hKey, &vf);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        StoredValue *v = vf.Find(NameOrDefault(lpValueName));
+        if (v == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (lpType != nullptr) {
+            *lpType = v->type;
+        }
+        DWORD size = static_cast<DWORD>(v->data.size());
+        if (lpData == nullptr) {
+            if (lpcbData != nullptr) {
+                *lpcbData = size;
+            }
+            return ERROR_SUCCESS;
+        }
+        if (*lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        if (size > 0) {
+            std::memcpy(lpData, v->data.data(), size);
+        }
         *lpcbData = size;
-        return ERROR_MORE_DATA;
-    }
-    if (size > 0) {
-        std::memcpy(lpData, v->data.data(), size);
-    }
-    *lpcbData = size;
-    return ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE *lpData,
                                          DWORD cbData)
 {
-    if (lpData == nullptr && cbData != 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string name = NameOrDefault(lpValueName);
-    return MutateValues(base, [&](ValuesFile &vf) {
-        StoredValue *v = vf.Find(name);
-        if (v == nullptr) {
-            vf.values.emplace_back();
-            v = &vf.values.back();
-            v->name = name;
+    return Guarded([&]() -> LSTATUS {
+        if (lpData == nullptr && cbData != 0) {
+            return ERROR_INVALID_PARAMETER;
         }
-        v->type = dwType;
-        v->data.assign(lpData, lpData + cbData);
-        return static_cast<LSTATUS>(ERROR_SUCCESS);
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::string name = NameOrDefault(lpValueName);
+        return MutateValues(base, [&](ValuesFile &vf) {
+            StoredValue *v = vf.Find(name);
+            if (v == nullptr) {
+                vf.values.emplace_back();
+                v = &vf.values.back();
+                v->name = name;
+            }
+            v->type = dwType;
+            v->data.assign(lpData, lpData + cbData);
+            return static_cast<LSTATUS>(ERROR_SUCCESS);
+        });
     });
 }
 
 extern "C" LSTATUS WINAPI RegSetKeyValueA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName, DWORD dwType,
                                           LPCVOID lpData, DWORD cbData)
 {
-    if (lpSubKey == nullptr || SplitPath(lpSubKey).empty()) {
-        return RegSetValueExA(hKey, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
-    }
-    HKEY sub = nullptr;
-    LSTATUS rc = RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr);
-    if (rc != ERROR_SUCCESS) {
+    return Guarded([&]() -> LSTATUS {
+        if (lpSubKey == nullptr || SplitPath(lpSubKey).empty()) {
+            return RegSetValueExA(hKey, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
+        }
+        HKEY sub = nullptr;
+        LSTATUS rc = RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        rc = RegSetValueExA(sub, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
+        RegCloseKey(sub);
         return rc;
-    }
-    rc = RegSetValueExA(sub, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
-    RegCloseKey(sub);
-    return rc;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string name = NameOrDefault(lpValueName);
-    return MutateValues(base, [&](ValuesFile &vf) {
-        for (auto it = vf.values.begin(); it != vf.values.end(); ++it) {
-            if (IEquals(it->name, name)) {
-                vf.values.erase(it);
-                return static_cast<LSTATUS>(ERROR_SUCCESS);
-            }
+    return Guarded([&]() -> LSTATUS {
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
         }
-        return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        std::string name = NameOrDefault(lpValueName);
+        return MutateValues(base, [&](ValuesFile &vf) {
+            for (auto it = vf.values.begin(); it != vf.values.end(); ++it) {
+                if (IEquals(it->name, name)) {
+                    vf.values.erase(it);
+                    return static_cast<LSTATUS>(ERROR_SUCCESS);
+                }
+            }
+            return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        });
     });
 }
 
 extern "C" LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    StoreLock lock(base.root);
-    if (lock.status() != ERROR_SUCCESS) {
-        return lock.status();
-    }
-    std::string dir;
-    rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    if (dir != base.dir) {
-        return DeleteKeyFolder(dir);
-    }
-    // No subkey: empty the key itself, keeping it.
-    std::vector<std::string> entries;
-    rc = ListChildren(dir, &entries);
-    for (const auto &e : entries) {
-        if (rc == ERROR_SUCCESS) {
-            rc = DeleteKeyFolder(dir + "/" + e);
+    return Guarded([&]() -> LSTATUS {
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
         }
-    }
-    if (rc != ERROR_SUCCESS) {
+        StoreLock lock(base.root);
+        if (lock.status() != ERROR_SUCCESS) {
+            return lock.status();
+        }
+        std::string dir;
+        rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (dir != base.dir) {
+            return DeleteKeyFolder(dir);
+        }
+        // No subkey: empty the key itself, keeping it.
+        std::vector<std::string> entries;
+        rc = ListChildren(dir, &entries);
+        for (const auto &e : entries) {
+            if (rc == ERROR_SUCCESS) {
+                rc = DeleteKeyFolder(dir + "/" + e);
+            }
+        }
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        ValuesFile vf;
+        rc = ReadValues(dir, &vf);
+        if (rc == ERROR_SUCCESS && !vf.values.empty()) {
+            vf.values.clear();
+            vf.serial++;
+            rc = WriteValues(dir, vf);
+        }
         return rc;
-    }
-    ValuesFile vf;
-    rc = ReadValues(dir, &vf);
-    if (rc == ERROR_SUCCESS && !vf.values.empty()) {
-        vf.values.clear();
-        vf.serial++;
-        rc = WriteValues(dir, vf);
-    }
-    return rc;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter,
                                                   HANDLE hEvent, BOOL fAsynchronous)
 {
-    if (!fAsynchronous || dwNotifyFilter == 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (hKey == HKEY_LOCAL_MACHINE) {
-        return ERROR_INVALID_HANDLE; // only opened keys can be watched
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    auto ev = LookupAs<Waitable>(hEvent, ObjectType::Event);
-    if (!ev) {
-        return ERROR_INVALID_HANDLE;
-    }
-    ArmWatch(base.key, bWatchSubtree != FALSE, dwNotifyFilter, ev);
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        if (!fAsynchronous || dwNotifyFilter == 0) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (hKey == HKEY_LOCAL_MACHINE) {
+            return ERROR_INVALID_HANDLE; // only opened keys can be watched
+        }
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        auto ev = LookupAs<Waitable>(hEvent, ObjectType::Event);
+        if (!ev) {
+            return ERROR_INVALID_HANDLE;
+        }
+        ArmWatch(base.key, bWatchSubtree != FALSE, dwNotifyFilter, ev);
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY hKey)
 {
-    if (hKey == HKEY_LOCAL_MACHINE) {
+    return Guarded([&]() -> LSTATUS {
+        if (hKey == HKEY_LOCAL_MACHINE) {
+            return ERROR_SUCCESS;
+        }
+        std::shared_ptr<Object> obj = RemoveHandle(reinterpret_cast<HANDLE>(hKey), ObjectType::Key);
+        if (!obj) {
+            return ERROR_INVALID_HANDLE;
+        }
+        DropWatches(static_cast<Key *>(obj.get()));
         return ERROR_SUCCESS;
-    }
-    std::shared_ptr<Object> obj = RemoveHandle(reinterpret_cast<HANDLE>(hKey), ObjectType::Key);
-    if (!obj) {
-        return ERROR_INVALID_HANDLE;
-    }
-    DropWatches(static_cast<Key *>(obj.get()));
-    return ERROR_SUCCESS;
+    });
 }
 
 // ---- listing for hbr-reg ----
 LSTATUS hbrRegListSubkeys(HKEY key, std::vector<std::string> *names)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(key, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::vector<std::string> entries;
-    rc = ListChildren(base.dir, &entries);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    for (const auto &e : entries) {
-        names->push_back(Unescape(e));
-    }
-    std::sort(names->begin(), names->end(),
-              [](const std::string &a, const std::string &b) { return LowerCopy(a) < LowerCopy(b); });
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        Base base;
+        LSTATUS rc = ResolveBase(key, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::vector<std::string> entries;
+        rc = ListChildren(base.dir, &entries);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        for (const auto &e : entries) {
+            names->push_back(Unescape(e));
+        }
+        std::sort(names->begin(), names->end(),
+                  [](const std::string &a, const std::string &b) { return LowerCopy(a) < LowerCopy(b); });
+        return ERROR_SUCCESS;
+    });
 }
 
 LSTATUS hbrRegListValues(HKEY key, std::vector<HbrRegValue> *values)
 {
-    ValuesFile vf;
-    LSTATUS rc = ReadKeyValues(key, &vf);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    for (auto &v : vf.values) {
-        values->push_back(HbrRegValue{v.name, v.type, v.data});
-    }
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        ValuesFile vf;
+        LSTATUS rc = ReadKeyValues(key, &vf);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        for (auto &v : vf.values) {
+            values->push_back(HbrRegValue{v.name, v.type, v.data});
+        }
+        return ERROR_SUCCESS;
+    });
 }

@@ -134,7 +134,12 @@ struct Notifier {
             std::list<uint64_t> fired;
             std::set<std::string> needed;
             for (const auto &w : pending) {
-                Snapshot now = TakeSnapshot(w.key->dir, w.subtree);
+                Snapshot now;
+                try {
+                    now = TakeSnapshot(w.key->dir, w.subtree);
+                } catch (...) {
+                    continue; // out of memory: compare next round
+                }
                 if (SnapshotChanged(w.snapshot, now, w.filter)) {
                     fired.push_back(w.id);
                     continue;

@@ -194,4 +194,26 @@ TEST_F(AgentE2E, RegistryUnderARegularFileFailsTheWatchAndStillStops)
     EXPECT_EQ(0, agent.WaitExit());
 }
 
+// A damaged value file is read as corrupt: the agent logs the failed read
+// at start-up and when its watched key changes, and keeps running.
+TEST_F(AgentE2E, CorruptValueFilesAreLoggedAndTheAgentKeepsRunning)
+{
+    // A new serial, so that the watch sees a write.
+    const std::string junk = "HBRREG1 77\n4 9223372036854775808 a -\n";
+    const std::string keyDir = root() + "/HKLM/SYSTEM/CurrentControlSet/Control/Quorlin/HBRAgentService";
+    Reg({"add", kMain, "/v", "ATOverChannelType", "/t", "REG_DWORD", "/d", "0", "/f"});
+    hbrtest::WriteFile(keyDir + "/.values", junk);
+    AgentProcess agent(HBR_AGENT_PATH);
+    ASSERT_TRUE(agent.Start());
+    ASSERT_TRUE(agent.WaitForLog("begin wait for event"));
+    EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "RegQueryValueEx 1015"), 0);
+
+    hbrtest::WriteFile(keyDir + "/OSIsUsingLogicalChannel/.values", junk);
+    ASSERT_TRUE(agent.WaitForLog("[RegChangeMonitorEvtFunc] query REG_FLEETWAVE_NOTIFY_SUBKEY fail:1015"));
+    EXPECT_TRUE(agent.Running());
+    ASSERT_TRUE(agent.Signal(SIGTERM));
+    EXPECT_EQ(0, agent.WaitExit());
+    EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "Stop work success."), 0);
+}
+
 } // namespace
