@@ -55,6 +55,7 @@ DWORD ControlForSignal(int sig)
     switch (sig) {
     case SIGTERM:
     case SIGINT:
+    case SIGHUP:
         return SERVICE_CONTROL_STOP;
     case SIGUSR2:
         return SERVICE_CONTROL_SHUTDOWN;
@@ -139,6 +140,7 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);

@@ -314,6 +314,12 @@ TEST(ServiceControl, KeptStopAndEndOfServiceMainWakeTheDispatcher)
     EXPECT_EQ(0, RunServiceInChild(SIGINT));
 }
 
+// A closed terminal stops the service in order, not with the signal.
+TEST(ServiceControl, HangupStopsTheService)
+{
+    EXPECT_EQ(0, RunServiceInChild(SIGHUP));
+}
+
 TEST(FaultHook, SkipsThenFails)
 {
     hbrFaultSet(HBR_FAULT_CREATE_EVENT, 1, 2);
