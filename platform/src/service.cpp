@@ -134,6 +134,10 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         }
     }
 
+    // A reader of stderr that went away must not end the service mid-stop:
+    // writes to a closed pipe fail with EPIPE instead, and are dropped.
+    signal(SIGPIPE, SIG_IGN);
+
     // Block the control signals here; every thread started later inherits
     // the mask, so they reach only the signalfd below.
     sigset_t set;

@@ -9,6 +9,9 @@
 #include <csignal>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const char kMain[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Quorlin\\HBRAgentService";
@@ -211,6 +214,28 @@ TEST_F(AgentE2E, CorruptValueFilesAreLoggedAndTheAgentKeepsRunning)
     hbrtest::WriteFile(keyDir + "/OSIsUsingLogicalChannel/.values", junk);
     ASSERT_TRUE(agent.WaitForLog("[RegChangeMonitorEvtFunc] query REG_FLEETWAVE_NOTIFY_SUBKEY fail:1015"));
     EXPECT_TRUE(agent.Running());
+    ASSERT_TRUE(agent.Signal(SIGTERM));
+    EXPECT_EQ(0, agent.WaitExit());
+    EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "Stop work success."), 0);
+}
+
+// The reader of stderr goes away after the first status line: the later
+// lines are dropped and the stop sequence still completes.
+TEST_F(AgentE2E, StopCompletesAfterTheStderrReaderWentAway)
+{
+    int fds[2];
+    ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
+    AgentProcess agent(HBR_AGENT_PATH);
+    ASSERT_TRUE(agent.Start({}, fds[1]));
+    close(fds[1]);
+    std::string first;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+        first += c;
+    }
+    close(fds[0]);
+    EXPECT_EQ(0u, first.rfind("SetServiceStatus state=2", 0)) << first;
+    ASSERT_TRUE(agent.WaitForLog("begin wait for event"));
     ASSERT_TRUE(agent.Signal(SIGTERM));
     EXPECT_EQ(0, agent.WaitExit());
     EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "Stop work success."), 0);
