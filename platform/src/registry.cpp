@@ -47,7 +47,9 @@ LSTATUS FromErrno(int err)
     }
 }
 
-std::string RootDir()
+} // namespace
+
+std::string RegistryRootDir()
 {
     const char *env = std::getenv("HBR_REGISTRY_ROOT");
     std::string root = (env != nullptr && *env != '\0') ? env : kDefaultRoot;
@@ -56,6 +58,8 @@ std::string RootDir()
     }
     return root;
 }
+
+namespace {
 
 char Lower(char c)
 {
@@ -498,7 +502,7 @@ LSTATUS CheckAlive(const Key &key)
 LSTATUS ResolveBase(HKEY h, Base *base)
 {
     if (h == HKEY_LOCAL_MACHINE) {
-        base->root = RootDir();
+        base->root = RegistryRootDir();
         base->dir = base->root + "/HKLM";
         return ERROR_SUCCESS;
     }

@@ -31,6 +31,9 @@ struct KeyState {
 };
 using Snapshot = std::map<std::string, KeyState>; // path below the watched key -> state
 
+// The registry root folder (HBR_REGISTRY_ROOT or the default).
+std::string RegistryRootDir();
+
 Snapshot TakeSnapshot(const std::string &dir, bool subtree);
 bool SnapshotChanged(const Snapshot &before, const Snapshot &after, DWORD filter);
 

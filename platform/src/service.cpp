@@ -6,13 +6,18 @@
 // wake it through an eventfd.
 #include <windows.h>
 
+#include "registry_store.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -108,6 +113,36 @@ void Deliver(DWORD control)
     handler(control);
 }
 
+// One instance per service name and registry root: an exclusive flock on
+// <root>/.services/<name>.lock, held until the dispatcher returns (or the
+// process ends, a crash included). Answers the descriptor, -1 when no lock
+// file can be made (nothing to share then), or -2 when another process
+// holds the lock.
+int LockServiceInstance(const char *name)
+{
+    std::string dir = hbr::RegistryRootDir();
+    mkdir(dir.c_str(), 0755);
+    dir += "/.services";
+    mkdir(dir.c_str(), 0755);
+    std::string file = dir + "/";
+    for (const char *p = name; p != nullptr && *p != '\0'; ++p) {
+        file += *p == '/' ? '_' : *p;
+    }
+    file += ".lock";
+    int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return -1;
+    }
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) {
+            int err = errno;
+            close(fd);
+            return err == EWOULDBLOCK ? -2 : -1;
+        }
+    }
+    return fd;
+}
+
 } // namespace
 
 extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table)
@@ -134,6 +169,17 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         }
     }
 
+    int instanceLock = LockServiceInstance(table[0].lpServiceName);
+    if (instanceLock == -2) {
+        std::fprintf(stderr, "StartServiceCtrlDispatcher: an instance of the service %s is already running (error %u)\n",
+                     table[0].lpServiceName != nullptr ? table[0].lpServiceName : "", 1056u);
+        std::fflush(stderr);
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.active = false;
+        SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+        return FALSE;
+    }
+
     // A reader of stderr that went away must not end the service mid-stop:
     // writes to a closed pipe fail with EPIPE instead, and are dropped.
     signal(SIGPIPE, SIG_IGN);
@@ -153,6 +199,7 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
     if (signalFd < 0 || wakeFd < 0) {
         if (signalFd >= 0) close(signalFd);
         if (wakeFd >= 0) close(wakeFd);
+        if (instanceLock >= 0) close(instanceLock);
         std::lock_guard<std::mutex> guard(s.lock);
         s.active = false;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -207,6 +254,9 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
     }
     mainThread.join();
     close(signalFd);
+    if (instanceLock >= 0) {
+        close(instanceLock); // releases the lock
+    }
     std::lock_guard<std::mutex> guard(s.lock);
     s.wakeFd = -1;
     close(wakeFd);

@@ -241,4 +241,27 @@ TEST_F(AgentE2E, StopCompletesAfterTheStderrReaderWentAway)
     EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "Stop work success."), 0);
 }
 
+// One instance per service: a second start on the same registry fails with
+// 1056 and leaves the first running; a killed instance frees the service.
+TEST_F(AgentE2E, SecondInstanceIsRefusedUntilTheFirstEnds)
+{
+    AgentProcess first(HBR_AGENT_PATH), second(HBR_AGENT_PATH), third(HBR_AGENT_PATH);
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(first.WaitForLog("begin wait for event"));
+    ASSERT_TRUE(second.Start());
+    EXPECT_NE(0, second.WaitExit());
+    EXPECT_EQ("StartServiceCtrlDispatcher: an instance of the service HollowbrightService is already running "
+              "(error 1056)\n",
+              second.Stderr());
+    EXPECT_TRUE(second.Messages().empty());
+    EXPECT_TRUE(first.Running());
+
+    ASSERT_TRUE(first.Signal(SIGKILL));
+    EXPECT_EQ(128 + SIGKILL, first.WaitExit());
+    ASSERT_TRUE(third.Start());
+    ASSERT_TRUE(third.WaitForLog("begin wait for event"));
+    ASSERT_TRUE(third.Signal(SIGTERM));
+    EXPECT_EQ(0, third.WaitExit());
+}
+
 } // namespace

@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <hbr_platform_fault.h>
 
+#include "test_support.h"
+
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -286,8 +288,12 @@ void WINAPI TestServiceMain(DWORD, LPSTR *)
 
 int RunServiceInChild(int signo)
 {
+    hbrtest::TempDir root; // its own instance lock
     pid_t pid = fork();
     if (pid == 0) {
+        if (setenv("HBR_REGISTRY_ROOT", root.path().c_str(), 1) != 0) {
+            _exit(2);
+        }
         g_serviceStop = NewEvent();
         g_serviceSignal = signo;
         char name[] = "TestService";
