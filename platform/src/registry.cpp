@@ -16,6 +16,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -298,9 +299,40 @@ LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = fal
 }
 
 std::atomic<unsigned> g_tempCounter{0};
+const char kTempPrefix[] = ".values.tmp.";
+
+// Removes the temp files of writers that were killed between writing and
+// renaming: ".values.tmp.<pid>.<n>" of a process that no longer exists.
+// Called under the store lock, so no live writer of this root is between
+// the two steps unless its process is alive.
+void SweepDeadTemps(const std::string &dir)
+{
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    const size_t prefix = sizeof(kTempPrefix) - 1;
+    while (struct dirent *e = readdir(d)) {
+        if (std::strncmp(e->d_name, kTempPrefix, prefix) != 0) {
+            continue;
+        }
+        const char *digits = e->d_name + prefix;
+        char *end = nullptr;
+        errno = 0;
+        long pid = std::strtol(digits, &end, 10);
+        if (errno != 0 || end == digits || *end != '.' || pid <= 0 || pid == static_cast<long>(getpid())) {
+            continue;
+        }
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            unlink((dir + "/" + e->d_name).c_str());
+        }
+    }
+    closedir(d);
+}
 
 LSTATUS WriteValues(const std::string &dir, const ValuesFile &vf)
 {
+    SweepDeadTemps(dir);
     std::string text = std::string(kValuesMagic) + " " + std::to_string(vf.serial) + "\n";
     for (const auto &v : vf.values) {
         text += std::to_string(v.type) + " " + std::to_string(v.data.size()) + " " + EncodeValueName(v.name) + " ";
@@ -313,7 +345,7 @@ LSTATUS WriteValues(const std::string &dir, const ValuesFile &vf)
         }
         text += "\n";
     }
-    std::string tmp = dir + "/.values.tmp." + std::to_string(getpid()) + "." + std::to_string(g_tempCounter++);
+    std::string tmp = dir + "/" + kTempPrefix + std::to_string(getpid()) + "." + std::to_string(g_tempCounter++);
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return FromErrno(errno);

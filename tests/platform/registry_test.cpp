@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using hbrtest::RegistryRootTest;
 
@@ -335,6 +337,35 @@ TEST_F(Registry, NoUpdateIsLostWithConcurrentWriters)
             EXPECT_EQ(static_cast<DWORD>(i), v);
         }
     }
+    RegCloseKey(key);
+}
+
+// A writer killed between its temp file and the rename leaves the temp file;
+// the next write removes it when its process is gone, and only then.
+TEST_F(Registry, WritesSweepTempFilesOfDeadWriters)
+{
+    HKEY key = Create("T");
+    SetDword(key, "a", 1);
+    pid_t dead = fork();
+    if (dead == 0) {
+        _exit(0);
+    }
+    ASSERT_EQ(dead, waitpid(dead, nullptr, 0));
+    const std::string dir = root() + "/HKLM/T/";
+    const std::string deadTemp = dir + ".values.tmp." + std::to_string(dead) + ".0";
+    const std::string liveTemp = dir + ".values.tmp." + std::to_string(getppid()) + ".3";
+    const std::string other = dir + ".values.tmp.x.1";
+    for (const auto &path : {deadTemp, liveTemp, other}) {
+        hbrtest::WriteFile(path, "HBRREG1 9\n");
+    }
+    SetDword(key, "b", 2);
+    struct stat st;
+    EXPECT_NE(0, stat(deadTemp.c_str(), &st));
+    EXPECT_EQ(0, stat(liveTemp.c_str(), &st));
+    EXPECT_EQ(0, stat(other.c_str(), &st));
+    DWORD v = 0, size = sizeof v;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "a", nullptr, nullptr, reinterpret_cast<BYTE *>(&v), &size));
+    EXPECT_EQ(1u, v);
     RegCloseKey(key);
 }
 
