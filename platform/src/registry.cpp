@@ -43,6 +43,8 @@ LSTATUS FromErrno(int err)
         return 112; // ERROR_DISK_FULL
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+        return ERROR_INVALID_PARAMETER; // a key name longer than a folder name can be
     default:
         return 1117; // ERROR_IO_DEVICE
     }
@@ -764,23 +766,34 @@ extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPS
         }
         std::string cur = base.dir;
         bool created = false;
+        std::vector<std::string> made; // removed again when a later step fails
+        auto undo = [&made](LSTATUS failure) {
+            for (auto it = made.rbegin(); it != made.rend(); ++it) {
+                rmdir(it->c_str());
+            }
+            return failure;
+        };
         for (const auto &part : SplitPath(lpSubKey)) {
             std::string next;
             rc = FindChild(cur, part, &next);
             if (rc == ERROR_FILE_NOT_FOUND) {
                 next = cur + "/" + EncodeKeyName(part);
                 if (mkdir(next.c_str(), 0755) != 0) {
-                    return FromErrno(errno);
+                    return undo(FromErrno(errno));
                 }
+                made.push_back(next);
                 created = true;
             } else if (rc != ERROR_SUCCESS) {
-                return rc;
+                return undo(rc);
             } else {
                 created = false;
             }
             cur = next;
         }
         rc = NewKeyHandle(base.root, cur, phkResult);
+        if (rc != ERROR_SUCCESS) {
+            return undo(rc);
+        }
         if (rc == ERROR_SUCCESS && lpdwDisposition != nullptr) {
             *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
         }

@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using hbrtest::RegistryRootTest;
 using hbrtest::RunProcess;
 
@@ -146,13 +149,43 @@ TEST_F(HbrReg, MalformedValueFilesReadAsCorrupt)
                  {"query", "HKLM\\K"}, {"add", "HKLM\\K", "/v", "Level", "/t", "REG_DWORD", "/d", "6", "/f"}}) {
             auto r = Reg(args);
             EXPECT_EQ(1, r.exitCode) << file.first << ": " << args[0];
-            EXPECT_NE(std::string::npos, r.err.find("error 1015")) << file.first << ": " << r.err;
+            EXPECT_EQ("ERROR: The registry is corrupted. (error 1015)\n", r.err) << file.first;
         }
         EXPECT_EQ(file.second, hbrtest::ReadFile(path)) << file.first; // never rewritten
     }
     hbrtest::WriteFile(path, valid);
     auto r = Reg({"query", "HKLM\\K", "/v", "Level"});
     EXPECT_NE(std::string::npos, r.out.find("Level    REG_DWORD    0x5")) << r.err;
+}
+
+// Errors carry their number and the usual text; a failed deep add leaves
+// no part of the key chain it began.
+TEST_F(HbrReg, ErrorTextsAndNoPartialChain)
+{
+    ASSERT_EQ(0, Reg({"add", "HKLM\\Have", "/f"}).exitCode);
+    const std::string tooLong(300, 'n');
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"query", "HKLM\\Missing"}, "ERROR: The system cannot find the file specified. (error 2)\n"},
+        {{"add", "HKLM\\Have\\A\\B\\" + tooLong, "/v", "x", "/d", "1", "/f"},
+         "ERROR: The parameter is incorrect. (error 87)\n"},
+    };
+    for (const auto &c : cases) {
+        auto r = Reg(c.first);
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ(c.second, r.err);
+    }
+    HKEY key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Have\\A", 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Have", 0, KEY_READ, &key));
+    RegCloseKey(key);
+
+    // A read-only folder: access denied, nothing made below it.
+    chmod((root() + "/HKLM/Have").c_str(), 0555);
+    if (geteuid() != 0) {
+        auto r = Reg({"add", "HKLM\\Have\\X\\Y", "/f"});
+        EXPECT_EQ("ERROR: Access is denied. (error 5)\n", r.err);
+    }
+    chmod((root() + "/HKLM/Have").c_str(), 0755);
 }
 
 } // namespace
