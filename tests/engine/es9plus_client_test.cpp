@@ -663,6 +663,17 @@ TEST_F(Es9Test, BoundProfilePackageTransactionIdAndSize)
     EXPECT_EQ(Error(), LPA_NO_ERROR);  // package failures record nothing here
 }
 
+// A server that sends more than 1 MiB: the transfer ends at the limit.
+TEST_F(Es9Test, ResponseOverOneMebibyteEndsTheTransfer)
+{
+    Start(R"([{"status": 200, "body_repeat": ["0123456789abcdef", 131072]}])", "");
+    const uint32_t liveBefore = lpaCoreMemoryTestCounters().liveBlocks;
+    EXPECT_FALSE(Initiate());
+    EXPECT_EQ(Error(), LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
+    EXPECT_GE(FindMessagePrefix("HTTP response too large: more than 1048576 bytes"), 0);
+    EXPECT_EQ(lpaCoreMemoryTestCounters().liveBlocks, liveBefore);
+}
+
 // ---------------------------------------------------------------------------
 // handleNotification and cancelSession
 
