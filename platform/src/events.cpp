@@ -69,8 +69,9 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
     if (!obj) {
         return FALSE;
     }
-    // Timer queues, timers and keys have their own release calls.
-    if (obj->type != ObjectType::Event && obj->type != ObjectType::Thread) {
+    // Timer queues, timers, keys and device-info sets have their own
+    // release calls. A file's descriptor closes with its last reference.
+    if (obj->type != ObjectType::Event && obj->type != ObjectType::Thread && obj->type != ObjectType::File) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -11,7 +11,7 @@
 
 namespace hbr {
 
-enum class ObjectType { Event, Thread, TimerQueue, Timer, Key };
+enum class ObjectType { Event, Thread, TimerQueue, Timer, Key, File, DeviceInfoSet };
 
 struct Object {
     explicit Object(ObjectType t) : type(t) {}
@@ -50,6 +50,8 @@ std::shared_ptr<Object> RemoveHandle(HANDLE h, ObjectType type);
 
 // Test-only fault injection (see hbr_platform_fault.h).
 bool FaultHit(int point);
+// Clears the SetupAPI property faults (part of hbrFaultClearAll).
+void ClearSetupDiFaults();
 
 } // namespace hbr
 
