@@ -22,6 +22,8 @@ typedef enum HbrFaultPoint {
     HBR_FAULT_SETUPDI_CLASS_GUIDS,      /* SetupDiClassGuidsFromNameA fails */
     HBR_FAULT_SETUPDI_CLASS_GUIDS_NONE, /* ... succeeds and reports 0 GUIDs */
     HBR_FAULT_SETUPDI_GET_CLASS_DEVS,   /* SetupDiGetClassDevsA fails */
+    /* Device service: SafeArrayCreate and SafeArrayCreateVector. */
+    HBR_FAULT_SAFE_ARRAY_CREATE,
     HBR_FAULT_POINT_COUNT
 } HbrFaultPoint;
 
@@ -43,6 +45,17 @@ void hbrFaultClearAll(void);
 void hbrFaultSetupDiPropertyValue(const char *device, DWORD property, DWORD type, const void *data, DWORD size);
 void hbrFaultSetupDiPropertySizeQuerySucceeds(const char *device, DWORD property);
 void hbrFaultSetupDiPropertyError(const char *device, DWORD property, DWORD error, unsigned skip);
+
+/* ---- Device service ---- */
+/* CoCreateInstance of `clsid` fails with `hr` (the output stays NULL) until
+ * hbrFaultClearAll. A NULL clsid ends this fault. */
+void hbrFaultSetCoCreateInstance(const GUID *clsid, HRESULT hr);
+/* Drops the device-service connection (the sinks see every interface go)
+ * and makes one connection attempt at once, to $HBR_MBN_SOCKET as it is
+ * now; starts the client if it has not started. Returns when the attempt
+ * is over: TRUE when connected. Lets each in-process test bind the client
+ * to its own server. */
+BOOL hbrDeviceServiceReconnect(void);
 
 /* Number of Sleep calls of 1000 ms or more made so far in this process
  * (the calls that HBR_SLEEP_DIVISOR scales). */

@@ -174,4 +174,5 @@ extern "C" void hbrFaultClearAll(void)
         f.fail = 0;
     }
     hbr::ClearSetupDiFaults();
+    hbr::ClearDeviceServiceFaults();
 }

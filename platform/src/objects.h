@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+struct tagSAFEARRAY;
+
 namespace hbr {
 
 enum class ObjectType { Event, Thread, TimerQueue, Timer, Key, File, DeviceInfoSet };
@@ -52,6 +54,11 @@ std::shared_ptr<Object> RemoveHandle(HANDLE h, ObjectType type);
 bool FaultHit(int point);
 // Clears the SetupAPI property faults (part of hbrFaultClearAll).
 void ClearSetupDiFaults();
+// Clears the device service's value faults (hbrFaultClearAll).
+void ClearDeviceServiceFaults();
+// A one-dimensional array with lower bound 0 for the platform's own use:
+// the SafeArrayCreate fault point does not apply.
+tagSAFEARRAY *NewPlatformArray(unsigned short vt, uint32_t count);
 
 } // namespace hbr
 
