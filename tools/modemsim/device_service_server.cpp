@@ -208,6 +208,7 @@ struct DeviceServiceServer::Impl {
     mutable std::mutex lock;
     DeviceServiceFaults faults;
     Observer observer;
+    RequestFaultHook requestFaultHook;
     bool running = false;
     bool present = false;
     bool session = false;
@@ -365,10 +366,15 @@ void DeviceServiceServer::Impl::handle(Client &client, const Request &req)
 {
     DeviceServiceFaults f;
     bool known;
+    RequestFaultHook hook;
     {
         std::lock_guard<std::mutex> guard(lock);
         f = faults;
         known = present && req.iface == iface;
+        hook = requestFaultHook;
+    }
+    if (hook) {
+        hook(req.type, req.type == kDsSetCommand && req.number == 1 ? req.data : std::string(), f);
     }
     bool serviceKnown = known && !f.privateServiceAbsent && SameTextIgnoringCase(req.service, kPrivateServiceId);
     auto over = f.responseHr.find(req.type);
@@ -651,6 +657,12 @@ DeviceServiceFaults DeviceServiceServer::faults() const
 {
     std::lock_guard<std::mutex> guard(impl_->lock);
     return impl_->faults;
+}
+
+void DeviceServiceServer::setRequestFaultHook(RequestFaultHook hook)
+{
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->requestFaultHook = std::move(hook);
 }
 
 void DeviceServiceServer::setObserver(Observer observer)

@@ -113,6 +113,12 @@ public:
     void setFaults(const DeviceServiceFaults &faults);
     DeviceServiceFaults faults() const;
     void setObserver(Observer observer);
+    // Called on the client thread before each request is handled, with the
+    // faults in force (a copy) and, for an AT command, its text; changes
+    // apply to that request only.
+    using RequestFaultHook =
+        std::function<void(uint16_t requestType, const std::string &atCommand, DeviceServiceFaults &faults)>;
+    void setRequestFaultHook(RequestFaultHook hook);
 
     // Sends EVENT_NOTIFICATION for the private service to every client.
     void notify(uint32_t eventId, const std::string &text, PayloadForm form = PayloadForm::Prefixed);

@@ -25,6 +25,9 @@ void appendJsonString(std::string &out, const std::string &text)
         if (c == '"' || c == '\\') {
             out.push_back('\\');
             out.push_back(static_cast<char>(c));
+        } else if (c == '\r' || c == '\n' || c == '\t') {
+            out.push_back('\\');
+            out.push_back(c == '\r' ? 'r' : c == '\n' ? 'n' : 't');
         } else if (c < 0x20 || c >= 0x7f) {
             out += "\\u00";
             out.push_back(kHex[c >> 4]);
@@ -250,6 +253,12 @@ bool RecordLog::open(const std::string &path, std::string *error)
     file_ = f;
     path_ = path;
     return true;
+}
+
+void RecordLog::setTranscript(FILE *out)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    transcript_ = out;
 }
 
 void RecordLog::close()

@@ -27,8 +27,9 @@ struct Record {
     std::map<std::string, int64_t> numbers;  // e.g. commandId, requestId, eventId, status
 };
 
-// {"time":…,"transport":"…","kind":"…","text":"…",<numbers>}. Bytes outside
-// printable ASCII are written as \u00XX, so every byte comes back exactly.
+// {"time":…,"transport":"…","kind":"…","text":"…",<numbers>}. CR, LF and
+// tab are written \r, \n, \t, every other byte outside printable ASCII as
+// \u00XX, so every byte comes back exactly.
 std::string formatRecord(const Record &record);
 // Reads a line written by formatRecord (false when it is not one).
 bool parseRecord(const std::string &line, Record &record);
@@ -51,7 +52,7 @@ public:
     RecordLog &operator=(const RecordLog &) = delete;
 
     bool open(const std::string &path, std::string *error);
-    void setTranscript(FILE *out) { transcript_ = out; }
+    void setTranscript(FILE *out);
     void close();
     // Stamps the time when it is 0.
     void add(Record record);

@@ -210,7 +210,7 @@ std::string Module::cchc(const std::string &args)
 }
 
 // ---------------------------------------------------------------------------
-// Hardware identity, the sync answer, notifications and the COM port's
+// The platform preset, the sync answer, notifications and the COM port's
 // shaping of replies (hbr-modem-sim's transports).
 
 const char *transportName(Transport t)
@@ -252,29 +252,6 @@ const char *platformPresetName(PlatformPreset preset)
     }
 }
 
-HardwareIdentity hardwareIdentity(PlatformPreset preset)
-{
-    HardwareIdentity id;
-    id.product = "KX718 5G Module";
-    if (preset == PlatformPreset::Pci0) {
-        id.pci = true;
-        id.vendor = 0x14c3;
-        id.device = 0x4d75;
-        id.revision = 0x01;
-        id.subsystemVendor = 0x14c3;
-        id.subsystemDevice = 0x4d75;
-        return id;
-    }
-    id.vendor = preset == PlatformPreset::Usb1 ? 0x8087 : preset == PlatformPreset::Usb2 ? 0x5e1a : 0x1234;
-    id.device = preset == PlatformPreset::Usb1 ? 0x0ac9 : preset == PlatformPreset::Usb2 ? 0x0718 : 0x5678;
-    id.revision = 0x0001;
-    id.interfaceCount = 3;
-    id.netInterface = 0;
-    id.portInterface = 2;
-    id.netDescription = "KX718 Mobile Broadband";
-    id.portDescription = "KX718 AT Port";
-    return id;
-}
 
 bool Module::setSync(int status, const std::string &pending)
 {

@@ -30,26 +30,12 @@ struct AtExchange {
     std::optional<int64_t> writerResult;  // set when a fault forces the writer's result
 };
 
-// The hardware the module presents to the host (hbr-modem-sim --platform).
+// The hardware the module presents to the host (hbr-modem-sim --platform;
+// the sysfs tree of each preset is hbrmodemsim::buildModulePreset's).
 enum class PlatformPreset { Pci0, Usb1, Usb2, Unknown };
 bool parsePlatformPreset(const std::string &text, PlatformPreset &out);  // "0", "1", "2", "none"
 const char *platformPresetName(PlatformPreset preset);
 
-struct HardwareIdentity {
-    bool pci = false;
-    uint16_t vendor = 0;           // USB idVendor, PCI vendor
-    uint16_t device = 0;           // USB idProduct, PCI device
-    uint16_t revision = 0;         // USB bcdDevice, PCI revision (one byte)
-    uint16_t subsystemVendor = 0;  // PCI only
-    uint16_t subsystemDevice = 0;  // PCI only
-    int interfaceCount = 0;        // USB: bNumInterfaces
-    int netInterface = 0;          // USB: the interface that carries the network adapter
-    int portInterface = 0;         // USB: the interface that carries the AT port
-    std::string product;           // the device's description
-    std::string netDescription;    // USB: the network interface's description
-    std::string portDescription;   // USB: the AT port interface's description
-};
-HardwareIdentity hardwareIdentity(PlatformPreset preset);
 
 // The answer to "AT+GTPCTPOC=6": "+GTPCTPOC: <pending>,<status>".
 struct SyncAnswer {
@@ -80,7 +66,6 @@ public:
 
     // --- Hardware identity, sync answer, notifications, COM port shaping ---
     PlatformPreset platform = PlatformPreset::Usb1;
-    HardwareIdentity identity() const { return hardwareIdentity(platform); }
     SyncAnswer sync;
     // Sets the sync answer; false (unchanged) for a status other than 0, 1
     // or 2 or a pending word other than ACTIVE, DEACTIVE or "0"/"".
