@@ -266,11 +266,14 @@ void Simulator::onComCommand(const std::string &command)
 
 void Simulator::onDeviceServiceRequest(uint16_t type, const std::string &command, DeviceServiceFaults &f)
 {
+    withModule([&](hbrsim::Module &m) { applyDeviceServiceFaults(m.faults(), type, command, f); });
+}
+
+void applyDeviceServiceFaults(hbrsim::FaultPlan &plan, uint16_t type, const std::string &command,
+                              DeviceServiceFaults &f)
+{
     const char *name = requestName(type);
-    if (name == nullptr) return;
-    std::lock_guard<std::mutex> lock(moduleLock_);
-    hbrsim::FaultPlan &plan = module_.faults();
-    if (plan.empty()) return;
+    if (name == nullptr || plan.empty()) return;
     FaultEvent e;
     e.level = FaultLevel::Transport;
     e.request = name;

@@ -42,6 +42,12 @@ extern const char kUsage[];
 // Reads the options (the arguments after the program name).
 bool parseOptions(const std::vector<std::string> &args, Options &options, std::string *error);
 
+// Turns the device-service rules of the plan that fire for one request
+// (type, and the AT text of a command) into the server's faults for it.
+// Counts the request for every matching rule, as FaultPlan::fire does.
+void applyDeviceServiceFaults(hbrsim::FaultPlan &plan, uint16_t type, const std::string &command,
+                              DeviceServiceFaults &faults);
+
 class Simulator {
 public:
     explicit Simulator(const Options &options);
