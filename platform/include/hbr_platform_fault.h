@@ -45,6 +45,7 @@ void hbrFaultClearAll(void);
 void hbrFaultSetupDiPropertyValue(const char *device, DWORD property, DWORD type, const void *data, DWORD size);
 void hbrFaultSetupDiPropertySizeQuerySucceeds(const char *device, DWORD property);
 void hbrFaultSetupDiPropertyError(const char *device, DWORD property, DWORD error, unsigned skip);
+
 /* ---- Device service ---- */
 /* CoCreateInstance of `clsid` fails with `hr` (the output stays NULL) until
  * hbrFaultClearAll. A NULL clsid ends this fault. */

@@ -20,7 +20,8 @@ public:
     AgentProcess &operator=(const AgentProcess &) = delete;
 
     // Starts the copy with the current environment plus `env`; its stderr
-    // goes to `errorFd` when given, else to a file (see Stderr()).
+    // goes to `errorFd` when given, else to a file (see Stderr()). Without
+    // HBR_MBN_SOCKET in `env`, the device-service socket is <folder>/mbn.sock.
     bool Start(const std::map<std::string, std::string> &env = {}, int errorFd = -1);
 
     const std::string &Folder() const { return dir_.path(); }
