@@ -3,14 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include "lpa_at_transport.h"
 
-extern "C" {
-extern char read_mipc_buf[16385];
-int64_t quorpciot_lpa_write_intel(int32_t platformType, const char *command, size_t length);
-int64_t quorpciot_lpa_write_mtk(int32_t platformType, const char *command, size_t length);
-int32_t quorpciot_lpa_plat_type(void);
-}
+#include <cstring>
 
 using namespace hbrsim;
 
