@@ -4,11 +4,5 @@
 
 int main()
 {
-    static char serviceName[] = HBR_SERVICE_NAME;
-    SERVICE_TABLE_ENTRYA table[] = {
-        {serviceName, ServiceMain},
-        {nullptr, nullptr},
-    };
-    StartServiceCtrlDispatcherA(table);
-    return 0;
+    return RunServiceDispatcher();
 }

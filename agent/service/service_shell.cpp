@@ -35,6 +35,16 @@ void ReportServiceStatus(DWORD state, DWORD waitHint)
     ReportLocked(state, waitHint);
 }
 
+int RunServiceDispatcher()
+{
+    static char serviceName[] = HBR_SERVICE_NAME;
+    SERVICE_TABLE_ENTRYA table[] = {
+        {serviceName, ServiceMain},
+        {nullptr, nullptr},
+    };
+    StartServiceCtrlDispatcherA(table);
+    return 0;
+}
 
 void WINAPI ServiceMain(DWORD, LPSTR *)
 {

@@ -48,7 +48,7 @@ TEST(SimModule, LogicalChannelCommands)
 {
     Module m;
     EXPECT_EQ("1\r\n\r\nOK\r\n", m.handle(kCcho));
-    m.config.echo = true;
+    m.config.cchoForm = CchoForm::Echo;
     EXPECT_EQ(kCcho + "\r\n2\r\n\r\nOK\r\n", m.handle(kCcho));
     EXPECT_TRUE(m.euicc.isdrSelected(2));
     EXPECT_EQ("\r\n+CME ERROR: 22\r\n", m.handle("AT+CCHO=\"A0000005591010FFFFFFFF8900000200\"\r"));

@@ -43,6 +43,14 @@ struct Seed {
     Seed &nextSeq(uint32_t seq);
     Seed &defaultDpAddress(const std::string &address);
     Seed &rootDsAddress(const std::string &address);
+    // The module's own state and reply forms.
+    Seed &imei(const std::string &digits);
+    Seed &activeSlot(int slot);
+    Seed &provIccid(const std::string &text);
+    Seed &pocUsageType(int type);
+    Seed &cchoForm(CchoForm form);
+    Seed &family(Family f);
+    Seed &firstChannel(int channel);
 };
 
 // Puts the seed into a module (state, eUICC options, module options).
