@@ -1,5 +1,6 @@
 // Fault plan of the simulator: ordered rules, each with a match, a repeat
-// count and an action at the AT, APDU or ES10 level. Cleared per test.
+// count and an action at the AT, APDU, ES10 or transport level. Cleared per
+// test. Rules are built in C++ or read from JSON (parseFaultRuleJson).
 #ifndef HBRSIM_SIM_FAULT_H
 #define HBRSIM_SIM_FAULT_H
 
@@ -11,7 +12,7 @@
 
 namespace hbrsim {
 
-enum class FaultLevel { At, Apdu, Es10 };
+enum class FaultLevel { At, Apdu, Es10, Transport };
 
 enum class FaultAction {
     // AT level
@@ -28,7 +29,30 @@ enum class FaultAction {
     // ES10 level
     Es10Answer,     // the ISD-R's answer is `bytes` (with 90 00); the request is not carried out
     Es10Result,     // the ISD-R answers its result form with the code `number`; not carried out
+    // Transport level, COM port (the command is carried out as usual)
+    ComDelay,       // the reply goes out `delayMs` after the command
+    ComPieces,      // the reply goes out in pieces of `number` bytes, `delayMs` apart
+    ComSilence,     // the port sends nothing back
+    ComEcho,        // the port repeats the command before its reply (`number` 1) or not (0)
+    // Transport level, device service; `request` names the request kind
+    MbnResponseHr,        // the response carries hr `number` (a failure or E_PENDING)
+    MbnCompletionDelay,   // the completion goes out `delayMs` after the response
+    MbnCompletionNever,   // no completion
+    MbnCompletionEarly,   // the completion goes out before the response
+    MbnCompletionStatus,  // the completion carries status `number`
+    MbnCompletionResponseId,  // the completion carries response id `number`
+    MbnPayloadForm,       // reply or notification data in the form `number` (PayloadForm)
+    MbnServiceAbsent,     // the private device service does not exist
+    MbnMaxCommandSize,    // the context reports maxCommandSize `number`
+    MbnSessionOpen,       // the command session counts as open from the start
 };
+
+// Reply and notification data on the device service.
+enum class PayloadForm { Prefixed = 0, Plain = 1, NulInside = 2 };
+
+// Device-service request kinds, as named in rules (`request`) and records.
+// "notification" names the module's notifications (payload form only).
+extern const char *const kMbnRequestKinds[];  // null-terminated list
 
 struct FaultRule {
     // Match. Empty / negative fields match anything.
@@ -40,12 +64,14 @@ struct FaultRule {
     Bytes chainOf;             // APDU level: the answer pending on the channel (the one GET
                                // RESPONSE fetches) is that of the ES10 request with these bytes
     uint32_t chainOfTag = 0;   // APDU level: the pending answer is that of an ES10 request with this outer tag
+    std::string request;       // transport level, device service: the request kind (see kMbnRequestKinds)
     int fromOccurrence = 1;    // fire only from the k-th matching event on
     int times = 1;             // how often it fires; -1 always
 
     FaultAction action = FaultAction::ReplaceReply;
     std::string text;
     int64_t number = 0;
+    int64_t delayMs = 0;
     Bytes bytes;
 
     // Bookkeeping.
@@ -82,7 +108,39 @@ struct FaultRule {
     FaultRule &empty61(uint8_t sw2) { action = FaultAction::Empty61; number = sw2; return *this; }
     FaultRule &es10Answer(const Bytes &b) { action = FaultAction::Es10Answer; bytes = b; return *this; }
     FaultRule &es10Result(int code) { action = FaultAction::Es10Result; number = code; return *this; }
+    // Transport level.
+    static FaultRule com(const std::string &contains = std::string());
+    static FaultRule mbn(const std::string &requestKind = std::string(), const std::string &contains = std::string());
+    FaultRule &comDelay(int64_t ms) { action = FaultAction::ComDelay; delayMs = ms; return *this; }
+    FaultRule &comPieces(int size, int64_t ms)
+    {
+        action = FaultAction::ComPieces; number = size; delayMs = ms; return *this;
+    }
+    FaultRule &comSilence() { action = FaultAction::ComSilence; return *this; }
+    FaultRule &comEcho(bool on) { action = FaultAction::ComEcho; number = on ? 1 : 0; return *this; }
+    FaultRule &responseHr(int32_t hr) { action = FaultAction::MbnResponseHr; number = hr; return *this; }
+    FaultRule &completionDelay(int64_t ms) { action = FaultAction::MbnCompletionDelay; delayMs = ms; return *this; }
+    FaultRule &completionNever() { action = FaultAction::MbnCompletionNever; return *this; }
+    FaultRule &completionEarly() { action = FaultAction::MbnCompletionEarly; return *this; }
+    FaultRule &completionStatus(int32_t s) { action = FaultAction::MbnCompletionStatus; number = s; return *this; }
+    FaultRule &completionResponseId(uint32_t id)
+    {
+        action = FaultAction::MbnCompletionResponseId; number = id; return *this;
+    }
+    FaultRule &payloadForm(PayloadForm f) { action = FaultAction::MbnPayloadForm; number = int64_t(f); return *this; }
+    FaultRule &serviceAbsent() { action = FaultAction::MbnServiceAbsent; return *this; }
+    FaultRule &maxCommandSize(uint32_t n) { action = FaultAction::MbnMaxCommandSize; number = n; return *this; }
+    FaultRule &sessionOpen() { action = FaultAction::MbnSessionOpen; return *this; }
+    bool isCom() const;  // a transport rule of the COM port
 };
+
+// Reads one rule from a JSON object, for example
+//   {"at": "AT+GTPCTPOC=6", "action": "com-pieces", "number": 4, "ms": 150, "times": -1}
+// Keys: match "at", "ins", "channel", "es10Tag", "es10Request", "chainOf",
+// "chainOfTag", "request"; count "from", "times" (-1 or "always"); the
+// action with "text", "hex", "number", "ms". Numbers may be written as
+// strings ("0x8000000A", "BF2D" for tags). Answers false with the reason.
+bool parseFaultRuleJson(const std::string &json, FaultRule &rule, std::string *error = nullptr);
 
 // An event offered to the plan.
 struct FaultEvent {
@@ -93,6 +151,8 @@ struct FaultEvent {
     uint32_t es10Tag = 0;
     const Bytes *es10Request = nullptr;
     const Bytes *chainRequest = nullptr;  // APDU level: request whose answer is pending, if any
+    bool com = false;                     // transport level: the COM port (else the device service)
+    const char *request = nullptr;        // transport level, device service: the request kind
 };
 
 class FaultPlan {

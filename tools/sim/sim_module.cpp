@@ -1,6 +1,7 @@
 #include "sim_module.h"
 
 #include <cctype>
+#include <chrono>
 
 namespace hbrsim {
 
@@ -82,17 +83,21 @@ bool readLengthAndHex(const std::string &args, size_t pos, Bytes &apdu)
 }
 }  // namespace
 
-std::string Module::handle(const std::string &command)
+std::string Module::handle(const std::string &command, Transport transport)
 {
-    return exchange(command, Writer::None, 0).reply;
+    return exchange(command, Writer::None, 0, transport).reply;
 }
 
-AtExchange Module::exchange(const std::string &command, Writer writer, int32_t platformType)
+AtExchange Module::exchange(const std::string &command, Writer writer, int32_t platformType, Transport transport)
 {
     AtRecord record;
     record.command = command;
     record.writer = writer;
     record.platformType = platformType;
+    record.transport = transport;
+    record.timeMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::system_clock::now().time_since_epoch())
+                        .count();
     AtExchange out;
     FaultEvent event;
     event.level = FaultLevel::At;
@@ -122,6 +127,7 @@ std::string Module::execute(const std::string &original)
     while (!command.empty() && (command.back() == '\r' || command.back() == '\n')) command.pop_back();
     std::string args;
     if (familyRefuses(command)) return kReplyError;
+    if (std::optional<std::string> reply = transportCommand(command)) return *reply;
     if (atStartsWith(command, "AT+CSIM=", args)) return csim(args);
     if (atStartsWith(command, "AT+CCHO=", args)) return ccho(args, original);
     if (atStartsWith(command, "AT+CGLA=", args)) return cgla(args);
@@ -206,6 +212,123 @@ std::string Module::cchc(const std::string &args)
     if (channel == 0 || !euicc.channelOpen(static_cast<int>(channel))) return cmeError(kCmeChannel);
     euicc.transmit(Bytes{0x00, 0x70, 0x80, static_cast<uint8_t>(channel), 0x00});
     return kReplyOk;
+}
+
+// ---------------------------------------------------------------------------
+// The platform preset, the sync answer, notifications and the COM port's
+// shaping of replies (hbr-modem-sim's transports).
+
+const char *transportName(Transport t)
+{
+    switch (t) {
+    case Transport::Com:
+        return "com";
+    case Transport::Mbn:
+        return "mbn";
+    default:
+        return "none";
+    }
+}
+
+bool parsePlatformPreset(const std::string &text, PlatformPreset &out)
+{
+    static const PlatformPreset all[] = {PlatformPreset::Pci0, PlatformPreset::Usb1, PlatformPreset::Usb2,
+                                         PlatformPreset::Unknown};
+    for (PlatformPreset p : all) {
+        if (text == platformPresetName(p)) {
+            out = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char *platformPresetName(PlatformPreset preset)
+{
+    switch (preset) {
+    case PlatformPreset::Pci0:
+        return "0";
+    case PlatformPreset::Usb1:
+        return "1";
+    case PlatformPreset::Usb2:
+        return "2";
+    default:
+        return "none";
+    }
+}
+
+
+bool Module::setSync(int status, const std::string &pending)
+{
+    if (status < 0 || status > 2) return false;
+    std::string word = pending.empty() ? "0" : pending;
+    if (word != "0" && word != "ACTIVE" && word != "DEACTIVE") return false;
+    sync.status = status;
+    sync.pending = word;
+    return true;
+}
+
+std::optional<std::string> Module::transportCommand(const std::string &command)
+{
+    std::string args;
+    if (atStartsWith(command, "AT+GTPCTPOC=", args) && args == "6") {
+        return "\r\n+GTPCTPOC: " + sync.pending + "," + std::to_string(sync.status) + "\r\n" + kReplyOk;
+    }
+    return std::nullopt;
+}
+
+int Module::subscribeUnsolicited(std::function<void(const Unsolicited &)> sink)
+{
+    int id = nextSink_++;
+    sinks_[id] = std::move(sink);
+    return id;
+}
+
+void Module::unsubscribeUnsolicited(int id)
+{
+    sinks_.erase(id);
+}
+
+void Module::unsolicited(const Unsolicited &message)
+{
+    for (auto &entry : sinks_) entry.second(message);
+}
+
+namespace {
+bool comShape(FaultAction a)
+{
+    return a == FaultAction::ComDelay || a == FaultAction::ComPieces || a == FaultAction::ComSilence;
+}
+
+bool comEcho(FaultAction a)
+{
+    return a == FaultAction::ComEcho;
+}
+}  // namespace
+
+std::vector<ComPiece> Module::comExchange(const std::string &command, bool portEcho)
+{
+    FaultEvent event;
+    event.level = FaultLevel::Transport;
+    event.com = true;
+    event.atCommand = &command;
+    if (const FaultRule *echo = faults().fire(event, comEcho)) portEcho = echo->number != 0;
+    const FaultRule *shape = faults().fire(event, comShape);
+    std::string reply = handle(command, Transport::Com);
+
+    std::vector<ComPiece> pieces;
+    if (shape != nullptr && shape->action == FaultAction::ComSilence) return pieces;
+    if (portEcho) pieces.push_back(ComPiece{0, command});
+    if (reply.empty()) return pieces;
+    if (shape != nullptr && shape->action == FaultAction::ComPieces && shape->number > 0) {
+        size_t size = static_cast<size_t>(shape->number);
+        for (size_t at = 0; at < reply.size(); at += size) {
+            pieces.push_back(ComPiece{at == 0 ? 0 : shape->delayMs, reply.substr(at, size)});
+        }
+        return pieces;
+    }
+    pieces.push_back(ComPiece{shape != nullptr ? shape->delayMs : 0, reply});
+    return pieces;
 }
 
 }  // namespace hbrsim

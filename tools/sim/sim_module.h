@@ -1,6 +1,7 @@
 // The simulated cellular module at AT level: one command text in, the
 // reply text out. It has no transport of its own; the in-process seam, the
-// hand runner and later transports wrap the same object.
+// hand runner and hbr-modem-sim's transports wrap the same object. It has
+// no lock: whoever shares one Module between threads serialises the calls.
 #ifndef HBRSIM_SIM_MODULE_H
 #define HBRSIM_SIM_MODULE_H
 
@@ -8,6 +9,7 @@
 #include "sim_records.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -64,12 +66,55 @@ struct AtExchange {
     std::optional<int64_t> writerResult;  // set when a fault forces the writer's result
 };
 
+// The hardware the module presents to the host (hbr-modem-sim --platform;
+// the sysfs tree of each preset is hbrmodemsim::buildModulePreset's).
+enum class PlatformPreset { Pci0, Usb1, Usb2, Unknown };
+bool parsePlatformPreset(const std::string &text, PlatformPreset &out);  // "0", "1", "2", "none"
+const char *platformPresetName(PlatformPreset preset);
+
+
+// The answer to "AT+GTPCTPOC=6": "+GTPCTPOC: <pending>,<status>".
+struct SyncAnswer {
+    std::string pending = "0";  // "ACTIVE", "DEACTIVE" or "0"
+    int status = 2;             // 0, 1 or 2
+};
+
+// A text the module sends on its own (a notification).
+struct Unsolicited {
+    std::string text;
+    uint32_t eventId = 1;
+    bool plain = false;  // without the 4-byte length prefix
+};
+
+// One piece of what the COM port sends back, after `delayMs`.
+struct ComPiece {
+    int64_t delayMs = 0;
+    std::string bytes;
+};
+
 class Module {
 public:
     // One AT command (with or without its final "\r") in, the reply out.
-    std::string handle(const std::string &command);
+    std::string handle(const std::string &command, Transport transport = Transport::None);
     // The same, carried by a seam writer (records it, applies writer faults).
-    AtExchange exchange(const std::string &command, Writer writer, int32_t platformType);
+    AtExchange exchange(const std::string &command, Writer writer, int32_t platformType,
+                        Transport transport = Transport::None);
+
+    // --- Hardware identity, sync answer, notifications, COM port shaping ---
+    PlatformPreset platform = PlatformPreset::Usb1;
+    SyncAnswer sync;
+    // Sets the sync answer; false (unchanged) for a status other than 0, 1
+    // or 2 or a pending word other than ACTIVE, DEACTIVE or "0"/"".
+    bool setSync(int status, const std::string &pending = "0");
+    // Sinks of the module's notifications (the transports). A sink runs
+    // inside unsolicited(), so it must not call back into the module.
+    int subscribeUnsolicited(std::function<void(const Unsolicited &)> sink);
+    void unsubscribeUnsolicited(int id);
+    void unsolicited(const Unsolicited &message);
+    // One command received on the COM port: carried out (recorded with
+    // transport com), then shaped by the COM rules of the fault plan into
+    // the pieces the port sends. `portEcho` repeats the command first.
+    std::vector<ComPiece> comExchange(const std::string &command, bool portEcho);
 
     ModuleConfig config;
     Euicc euicc;
@@ -94,7 +139,10 @@ private:
     // True when the configured family refuses `command`.
     bool familyRefuses(const std::string &command) const;
     std::string pctpoc(const std::string &args);  // AT+GTPCTPOC=<0..5>...
+    std::optional<std::string> transportCommand(const std::string &command);
     bool pendingSysstart_ = false;
+    std::map<int, std::function<void(const Unsolicited &)>> sinks_;
+    int nextSink_ = 1;
 };
 
 // Reply texts.

@@ -14,12 +14,18 @@ namespace hbrsim {
 // Which seam writer carried an AT command (None: handed to the module directly).
 enum class Writer { None, Intel, Mtk };
 
+// Which transport carried an AT command (None: an in-process call).
+enum class Transport { None, Com, Mbn };
+const char *transportName(Transport t);  // "none", "com", "mbn"
+
 struct AtRecord {
     std::string command;  // exact text, "\r" included
     std::string reply;
     Writer writer = Writer::None;
     int32_t platformType = 0;                // the writer's first argument
     std::optional<int64_t> writerResult;     // set when a fault forced the writer's result
+    Transport transport = Transport::None;
+    int64_t timeMs = 0;                      // wall-clock time of the command, ms since 1970
 };
 
 struct ApduRecord {

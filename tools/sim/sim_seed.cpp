@@ -72,6 +72,8 @@ void applySeed(const Seed &seed, Module &module)
     module.euicc.isdr.state = seed.isdr;
     module.euicc.config = seed.euicc;
     module.config = seed.module;
+    module.sync = seed.sync;
+    for (const FaultRule &rule : seed.faults) module.faults().add(rule);
 }
 
 namespace {
@@ -196,6 +198,31 @@ Family familyFromName(const std::string &name)
 }
 }  // namespace
 
+namespace {
+// module.sync {"status": n, "pending": "ACTIVE"} and the "faults" list.
+void transportSeedFromJson(const cJSON *r, Seed &out)
+{
+    const cJSON *sync = cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(r, "module"), "sync");
+    if (cJSON_IsObject(sync)) {
+        Module probe;
+        if (!probe.setSync(static_cast<int>(numberField(sync, "status", out.sync.status)),
+                           stringField(sync, "pending", out.sync.pending))) {
+            throw std::invalid_argument("bad module.sync");
+        }
+        out.sync = probe.sync;
+    }
+    const cJSON *item = nullptr;
+    cJSON_ArrayForEach(item, cJSON_GetObjectItemCaseSensitive(r, "faults"))
+    {
+        std::unique_ptr<char, void (*)(void *)> text(cJSON_PrintUnformatted(item), cJSON_free);
+        FaultRule rule;
+        std::string why;
+        if (!text || !parseFaultRuleJson(text.get(), rule, &why)) throw std::invalid_argument("faults: " + why);
+        out.faults.push_back(rule);
+    }
+}
+}  // namespace
+
 bool parseSeedJson(const std::string &json, Seed &seed, std::string *error)
 {
     std::unique_ptr<cJSON, JsonDeleter> root(cJSON_Parse(json.c_str()));
@@ -251,6 +278,7 @@ bool parseSeedJson(const std::string &json, Seed &seed, std::string *error)
             out.module.provIccid = stringField(m, "provIccid", out.module.provIccid);
             out.module.pocUsageType = static_cast<int>(numberField(m, "pocUsageType", out.module.pocUsageType));
         }
+        transportSeedFromJson(r, out);
     } catch (const std::invalid_argument &ex) {
         if (error) *error = ex.what();
         return false;

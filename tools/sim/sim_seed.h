@@ -8,6 +8,7 @@
 #include "sim_module.h"
 
 #include <string>
+#include <vector>
 
 namespace hbrsim {
 
@@ -35,6 +36,8 @@ struct Seed {
     IsdrState isdr;
     EuiccConfig euicc;
     ModuleConfig module;
+    SyncAnswer sync;                // answer to "AT+GTPCTPOC=6" (JSON: module.sync)
+    std::vector<FaultRule> faults;  // rules put into the plan (JSON: "faults", parseFaultRuleJson)
 
     Seed &eid(const std::string &hex);
     Seed &profile(const Profile &p);

@@ -1,0 +1,60 @@
+// ModemSim: runs hbr-modem-sim for a test in a temp folder of its own and
+// waits for its READY line; gives the environment for AgentProcess::Start,
+// sends control commands and reads the records. Stop() (also run by the
+// destructor) kills and reaps it; Terminate() stops it the way a person
+// does, with SIGTERM. Start() again after a stop reuses the same paths.
+#ifndef HBR_E2E_MODEM_SIM_H
+#define HBR_E2E_MODEM_SIM_H
+
+#include "record_log.h"
+#include "test_support.h"
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+class ModemSim {
+public:
+    explicit ModemSim(const std::string &simPath);
+    ~ModemSim() { Stop(); }
+    ModemSim(const ModemSim &) = delete;
+    ModemSim &operator=(const ModemSim &) = delete;
+
+    // Starts it with these options besides the paths (e.g. {"--platform",
+    // "1"}); false (with a test failure) when it does not come up.
+    bool Start(const std::vector<std::string> &options = {});
+    void Stop();
+    // SIGTERM; answers the exit code, or -1 when it did not end in time.
+    int Terminate(int timeoutMs = 10000);
+    bool Running() const { return pid_ > 0; }
+
+    // HBR_SYSFS_ROOT, HBR_DEV_ROOT, HBR_MBN_SOCKET and HBR_SLEEP_DIVISOR.
+    std::map<std::string, std::string> AgentEnv(int sleepDivisor = 10) const;
+    // A value it printed at start-up (e.g. "HBR_MODEM_CONTROL").
+    std::string Env(const std::string &name) const;
+    const std::string &Folder() const { return dir_.path(); }
+    std::string Stderr() const { return hbrtest::ReadFile(dir_ / "sim.stderr"); }
+
+    // Sends one control command; answers the answer line ("OK…" or
+    // "ERR…"), or "" with a test failure when there is no answer.
+    std::string Control(const std::string &command) const;
+
+    using Record = hbrmodemsim::Record;
+    std::vector<Record> Records() const;
+    // The records of one kind (and transport, when given).
+    std::vector<Record> Records(const std::string &kind, const std::string &transport = "") const;
+    // Waits until at least `count` records match.
+    bool WaitForRecords(const std::function<bool(const Record &)> &match, int count = 1,
+                        int timeoutMs = 30000) const;
+
+private:
+    hbrtest::TempDir dir_;
+    std::string exe_;
+    pid_t pid_ = -1;
+    std::map<std::string, std::string> env_;
+};
+
+#endif

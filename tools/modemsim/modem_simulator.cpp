@@ -1,0 +1,426 @@
+#include "modem_simulator.h"
+
+#include "sim_seed.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hbrmodemsim {
+
+using hbrsim::FaultAction;
+using hbrsim::FaultEvent;
+using hbrsim::FaultLevel;
+using hbrsim::FaultRule;
+
+const char kUsage[] =
+    "usage: hbr-modem-sim [--state-dir DIR] [--sysfs-root DIR] [--dev-root DIR] [--socket PATH]\n"
+    "                     [--control PATH] [--platform 0|1|2|none] [--tty-name NAME]\n"
+    "                     [--interface-id TEXT] [--no-com] [--no-mbn] [--echo] [--seed FILE]\n"
+    "                     [--record FILE]\n"
+    "       hbr-modem-sim --stdin [--seed FILE]\n"
+    "       hbr-modem-sim ctl [--control PATH] COMMAND...\n";
+
+bool parseOptions(const std::vector<std::string> &args, Options &options, std::string *error)
+{
+    Options o;
+    struct PathOption {
+        const char *name;
+        std::string Options::*field;
+    };
+    const PathOption valued[] = {
+        {"--state-dir", &Options::stateDir},    {"--sysfs-root", &Options::sysfsRoot},
+        {"--dev-root", &Options::devRoot},      {"--socket", &Options::socketPath},
+        {"--control", &Options::controlPath},   {"--platform", &Options::platform},
+        {"--tty-name", &Options::ttyName},      {"--interface-id", &Options::interfaceId},
+        {"--seed", &Options::seedPath},         {"--record", &Options::recordPath},
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        bool done = false;
+        for (const PathOption &p : valued) {
+            if (a != p.name) continue;
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                if (error) *error = a + " needs a value";
+                return false;
+            }
+            o.*p.field = args[++i];
+            done = true;
+        }
+        if (done) continue;
+        if (a == "--no-com") o.com = false;
+        else if (a == "--no-mbn") o.mbn = false;
+        else if (a == "--echo") o.echo = true;
+        else if (a == "--stdin") o.stdinMode = true;
+        else {
+            if (error) *error = "unknown option " + a;
+            return false;
+        }
+    }
+    hbrsim::PlatformPreset preset;
+    if (!hbrsim::parsePlatformPreset(o.platform, preset)) {
+        if (error) *error = "--platform takes 0, 1, 2 or none, not " + o.platform;
+        return false;
+    }
+    if (o.ttyName.find('/') != std::string::npos || o.ttyName == "." || o.ttyName == "..") {
+        if (error) *error = "--tty-name takes a plain name, not " + o.ttyName;
+        return false;
+    }
+    options = o;
+    return true;
+}
+
+namespace {
+
+const char *requestName(uint16_t type)
+{
+    return type >= kDsHello && type <= kDsSetCommand ? hbrsim::kMbnRequestKinds[type - 1] : nullptr;
+}
+
+bool isResponseHr(FaultAction a) { return a == FaultAction::MbnResponseHr; }
+bool isTiming(FaultAction a)
+{
+    return a == FaultAction::MbnCompletionDelay || a == FaultAction::MbnCompletionNever ||
+           a == FaultAction::MbnCompletionEarly;
+}
+bool isStatus(FaultAction a) { return a == FaultAction::MbnCompletionStatus; }
+bool isResponseId(FaultAction a) { return a == FaultAction::MbnCompletionResponseId; }
+bool isForm(FaultAction a) { return a == FaultAction::MbnPayloadForm; }
+bool isAbsent(FaultAction a) { return a == FaultAction::MbnServiceAbsent; }
+bool isMaxSize(FaultAction a) { return a == FaultAction::MbnMaxCommandSize; }
+
+PayloadForm formOf(int64_t n)
+{
+    return n == int64_t(hbrsim::PayloadForm::Plain)       ? PayloadForm::Plain
+           : n == int64_t(hbrsim::PayloadForm::NulInside) ? PayloadForm::NulInside
+                                                          : PayloadForm::Prefixed;
+}
+
+Record record(const char *transport, const char *kind, const std::string &text)
+{
+    Record r;
+    r.transport = transport;
+    r.kind = kind;
+    r.text = text;
+    return r;
+}
+
+// The first word of a line and the rest after the blanks that follow it.
+std::string splitWord(const std::string &line, std::string &rest)
+{
+    size_t end = line.find(' ');
+    std::string word = line.substr(0, end);
+    rest = end == std::string::npos ? std::string() : line.substr(line.find_first_not_of(' ', end) == std::string::npos
+                                                                       ? line.size()
+                                                                       : line.find_first_not_of(' ', end));
+    return word;
+}
+
+bool makeFolder(const std::string &path, bool &made, std::string *error)
+{
+    if (mkdir(path.c_str(), 0755) == 0) {
+        made = true;
+        return true;
+    }
+    struct stat st;
+    if (errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+    if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+}
+
+}  // namespace
+
+Simulator::Simulator(const Options &options) : options_(options) {}
+
+bool Simulator::start(std::string *error)
+{
+    if (started_) return true;
+    started_ = true;
+    if (setUp(error)) return true;
+    stop();
+    return false;
+}
+
+bool Simulator::setUp(std::string *error)
+{
+    Options &o = options_;
+    hbrsim::Seed seed;
+    if (!o.seedPath.empty() && !hbrsim::loadSeedFile(o.seedPath, seed, error)) return false;
+
+    // Paths first, so that an over-long socket path is refused before
+    // anything is created. A fresh state folder has the template's length.
+    std::string state = o.stateDir;
+    if (state.empty()) {
+        const char *tmp = std::getenv("TMPDIR");
+        state = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/hbr-modem-sim.XXXXXX";
+    }
+    std::string socketPath = o.socketPath.empty() ? state + "/mbn.sock" : o.socketPath;
+    std::string controlPath = o.controlPath.empty() ? state + "/control.sock" : o.controlPath;
+    if ((o.mbn && !checkSocketPath(socketPath, error)) || !checkSocketPath(controlPath, error)) return false;
+    if (o.stateDir.empty()) {
+        std::vector<char> buffer(state.begin(), state.end());
+        buffer.push_back('\0');
+        if (mkdtemp(buffer.data()) == nullptr) {
+            if (error) *error = "cannot create a state folder " + state + ": " + std::strerror(errno);
+            return false;
+        }
+        o.stateDir = buffer.data();
+        madeStateDir_ = true;
+    } else if (!makeFolder(o.stateDir, madeStateDir_, error)) {
+        return false;
+    }
+    if (o.sysfsRoot.empty()) o.sysfsRoot = o.stateDir + "/sysfs";
+    if (o.devRoot.empty()) o.devRoot = o.stateDir + "/dev";
+    if (o.socketPath.empty()) o.socketPath = o.stateDir + "/mbn.sock";
+    if (o.controlPath.empty()) o.controlPath = o.stateDir + "/control.sock";
+    if (o.recordPath.empty()) o.recordPath = o.stateDir + "/records.jsonl";
+
+    withModule([&](hbrsim::Module &m) {
+        hbrsim::applySeed(seed, m);
+        hbrsim::parsePlatformPreset(o.platform, m.platform);
+    });
+    if (!records_.open(o.recordPath, error)) return false;
+    try {
+        sysfs_.reset(new FakeSysfs(o.sysfsRoot));
+        PresetNames names;
+        names.ttyName = o.ttyName;
+        if (!buildModulePreset(*sysfs_, o.platform, names, error)) return false;
+    } catch (const std::exception &ex) {
+        if (error) *error = std::string("cannot build the sysfs tree: ") + ex.what();
+        return false;
+    }
+    if (o.com) {
+        if (!makeFolder(o.devRoot, madeDevRoot_, error)) return false;
+        if (!pty_.start(o.devRoot, o.ttyName, [this](const std::string &c) { onComCommand(c); }, error)) {
+            return false;
+        }
+    }
+    if (o.mbn) {
+        mbn_.reset(new DeviceServiceServer(
+            o.socketPath,
+            [this](const std::string &command) {
+                return withModule([&](hbrsim::Module &m) { return m.handle(command, hbrsim::Transport::Mbn); });
+            },
+            o.interfaceId));
+        mbn_->setRequestFaultHook([this](uint16_t type, const std::string &command, DeviceServiceFaults &f) {
+            onDeviceServiceRequest(type, command, f);
+        });
+        mbn_->setObserver([this](DsExchange kind, const std::string &text) {
+            static const char *const kinds[] = {kKindCommand,        kKindReply,       kKindNotification,
+                                                kKindInterfaceState, kKindSessionOpen, kKindSessionClose};
+            if (kind == DsExchange::Notification) return;  // recorded with its event id by onNotification
+            Record r = record("mbn", kinds[static_cast<int>(kind)], text);
+            if (kind == DsExchange::Command) r.numbers["commandId"] = 1;
+            records_.add(r);
+        });
+        applyStandingFaults();
+        if (!mbn_->start(error)) return false;
+        withModule([&](hbrsim::Module &m) {
+            m.subscribeUnsolicited([this](const hbrsim::Unsolicited &u) { onNotification(u); });
+        });
+    }
+    return control_.start(o.controlPath, [this](const std::string &line) { return control(line); }, error);
+}
+
+void Simulator::stop()
+{
+    if (!started_) return;
+    started_ = false;
+    control_.stop();
+    if (mbn_) mbn_->stop();
+    pty_.stop();
+    sysfs_.reset();
+    if (madeDevRoot_) rmdir(options_.devRoot.c_str());
+    records_.close();
+    // A state folder made here stays when it holds the records.
+    if (madeStateDir_) rmdir(options_.stateDir.c_str());
+    madeDevRoot_ = madeStateDir_ = false;
+}
+
+std::vector<std::string> Simulator::environment() const
+{
+    return {"HBR_SYSFS_ROOT=" + options_.sysfsRoot, "HBR_DEV_ROOT=" + options_.devRoot,
+            "HBR_MBN_SOCKET=" + options_.socketPath, "HBR_MODEM_CONTROL=" + options_.controlPath,
+            "HBR_MODEM_RECORDS=" + options_.recordPath};
+}
+
+void Simulator::onComCommand(const std::string &command)
+{
+    records_.add(record("com", kKindCommand, command));
+    std::vector<hbrsim::ComPiece> pieces =
+        withModule([&](hbrsim::Module &m) { return m.comExchange(command, options_.echo); });
+    std::string sent;
+    for (const hbrsim::ComPiece &piece : pieces) {
+        if (piece.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(piece.delayMs));
+        if (pty_.write(piece.bytes)) sent += piece.bytes;
+    }
+    if (!pieces.empty()) records_.add(record("com", kKindReply, sent));
+}
+
+void Simulator::onDeviceServiceRequest(uint16_t type, const std::string &command, DeviceServiceFaults &f)
+{
+    withModule([&](hbrsim::Module &m) { applyDeviceServiceFaults(m.faults(), type, command, f); });
+}
+
+void applyDeviceServiceFaults(hbrsim::FaultPlan &plan, uint16_t type, const std::string &command,
+                              DeviceServiceFaults &f)
+{
+    const char *name = requestName(type);
+    if (name == nullptr || plan.empty()) return;
+    FaultEvent e;
+    e.level = FaultLevel::Transport;
+    e.request = name;
+    e.atCommand = command.empty() ? nullptr : &command;
+    if (const FaultRule *r = plan.fire(e, isResponseHr)) f.responseHr[type] = static_cast<int32_t>(r->number);
+    if (type == kDsOpenSession || type == kDsCloseSession || type == kDsSetCommand) {
+        CompletionFault &cf =
+            type == kDsOpenSession ? f.openSession : type == kDsCloseSession ? f.closeSession : f.setCommand;
+        if (const FaultRule *r = plan.fire(e, isTiming)) {
+            cf.timing = r->action == FaultAction::MbnCompletionNever   ? CompletionTiming::Never
+                        : r->action == FaultAction::MbnCompletionEarly ? CompletionTiming::BeforeResponse
+                                                                       : CompletionTiming::Delayed;
+            cf.delayMs = static_cast<unsigned>(r->delayMs);
+        }
+        if (const FaultRule *r = plan.fire(e, isStatus)) {
+            cf.replaceStatus = true;
+            cf.status = static_cast<int32_t>(r->number);
+        }
+        if (const FaultRule *r = type == kDsSetCommand ? plan.fire(e, isResponseId) : nullptr) {
+            cf.replaceResponseId = true;
+            cf.responseId = static_cast<uint32_t>(r->number);
+        }
+    }
+    if (type == kDsSetCommand) {
+        if (const FaultRule *r = plan.fire(e, isForm)) f.replyForm = formOf(r->number);
+    }
+    if (type >= kDsGetService && plan.fire(e, isAbsent) != nullptr) f.privateServiceAbsent = true;
+    if (type == kDsOpenContext || type == kDsSetCommand) {
+        if (const FaultRule *r = plan.fire(e, isMaxSize)) f.maxCommandSize = static_cast<uint32_t>(r->number);
+    }
+}
+
+void Simulator::onNotification(const hbrsim::Unsolicited &message)
+{
+    // Runs inside Module::unsolicited, under the module lock.
+    PayloadForm form = PayloadForm::Prefixed;
+    FaultEvent e;
+    e.level = FaultLevel::Transport;
+    e.request = "EVENT_NOTIFICATION";
+    e.atCommand = &message.text;
+    if (const FaultRule *r = module_.faults().fire(e, isForm)) form = formOf(r->number);
+    if (message.plain) form = PayloadForm::Plain;
+    Record r = record("mbn", kKindNotification, message.text);
+    r.numbers["eventId"] = message.eventId;
+    records_.add(r);
+    mbn_->notify(message.eventId, message.text, form);
+}
+
+// Faults that are a standing state rather than one request's: the session
+// open from the start.
+void Simulator::applyStandingFaults()
+{
+    if (!mbn_) return;
+    DeviceServiceFaults base;
+    withModule([&](hbrsim::Module &m) {
+        for (const FaultRule &r : m.faults().rules()) {
+            base.sessionOpenAtStart = base.sessionOpenAtStart || r.action == FaultAction::MbnSessionOpen;
+        }
+    });
+    mbn_->setFaults(base);
+}
+
+std::string Simulator::notifyRaw(const std::string &args)
+{
+    hbrsim::Unsolicited message;
+    std::string rest = args;
+    while (rest.compare(0, 2, "--") == 0) {
+        std::string tail;
+        std::string option = splitWord(rest, tail);
+        if (option == "--plain") {
+            message.plain = true;
+        } else if (option.compare(0, 11, "--event-id=") == 0 && option.size() > 11 &&
+                   option.find_first_not_of("0123456789", 11) == std::string::npos && option.size() <= 20) {
+            unsigned long long id = std::strtoull(option.c_str() + 11, nullptr, 10);
+            if (id > 0xFFFFFFFFull) return "ERR event id out of range";
+            message.eventId = static_cast<uint32_t>(id);
+        } else {
+            return "ERR unknown option " + option;
+        }
+        rest = tail;
+    }
+    std::string why;
+    if (rest.empty()) return "ERR usage: notify-raw [--event-id=N] [--plain] TEXT";
+    if (!cUnescape(rest, message.text, &why)) return "ERR " + why;
+    withModule([&](hbrsim::Module &m) { m.unsolicited(message); });
+    return "OK";
+}
+
+std::string Simulator::control(const std::string &line)
+{
+    std::string args;
+    const std::string command = splitWord(line, args);
+    const bool needsMbn = command == "notify" || command == "notify-raw" || command == "remove" || command == "arrive";
+    if (needsMbn && !mbn_) return "ERR the device service is off (--no-mbn)";
+    if (command == "notify") {
+        if (args != "ACTIVE" && args != "DEACTIVE" && args != "CHECK") return "ERR usage: notify ACTIVE|DEACTIVE|CHECK";
+        hbrsim::Unsolicited message;
+        message.text = "\r\n+GTPCTPOC: " + args + "\r\n";
+        withModule([&](hbrsim::Module &m) { m.unsolicited(message); });
+        return "OK";
+    }
+    if (command == "notify-raw") return notifyRaw(args);
+    if (command == "remove" || command == "arrive") {
+        if (command == "remove") mbn_->removeInterface();
+        else mbn_->arriveInterface();
+        return "OK";
+    }
+    if (command == "sync") {
+        std::string pending;
+        std::string status = splitWord(args, pending);
+        bool ok = status.size() == 1 && pending.find(' ') == std::string::npos &&
+                  withModule([&](hbrsim::Module &m) { return m.setSync(status[0] - '0', pending); });
+        return ok ? "OK" : "ERR usage: sync 0|1|2 [ACTIVE|DEACTIVE]";
+    }
+    if (command == "fault") {
+        FaultRule rule;
+        std::string why;
+        if (!hbrsim::parseFaultRuleJson(args, rule, &why)) return "ERR " + why;
+        size_t count = withModule([&](hbrsim::Module &m) {
+            m.faults().add(rule);
+            return m.faults().rules().size();
+        });
+        applyStandingFaults();
+        return "OK " + std::to_string(count);
+    }
+    if (command == "clear-faults" && args.empty()) {
+        withModule([](hbrsim::Module &m) { m.faults().clear(); });
+        applyStandingFaults();
+        return "OK";
+    }
+    if (command == "status" && args.empty()) {
+        std::ostringstream out;
+        withModule([&](hbrsim::Module &m) {
+            out << "OK platform=" << hbrsim::platformPresetName(m.platform) << " sync=" << m.sync.pending << ","
+                << m.sync.status << " faults=" << m.faults().rules().size() << " commands=" << m.records().at.size();
+        });
+        out << " interface=" << (!mbn_ ? "off" : mbn_->interfacePresent() ? "present" : "removed")
+            << " session=" << (mbn_ && mbn_->sessionOpen() ? "open" : "closed")
+            << " clients=" << (mbn_ ? mbn_->clientCount() : 0)
+            << " port=" << (pty_.running() ? pty_.linkPath() : std::string("off"));
+        return out.str();
+    }
+    if (command == "quit" && args.empty()) {
+        quit_ = true;
+        return "OK";
+    }
+    return "ERR unknown command: " + line;
+}
+
+}  // namespace hbrmodemsim
