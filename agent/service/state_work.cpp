@@ -59,7 +59,9 @@ CStateWork *CStateWork::GetInstance()
 
 CStateWork::CStateWork()
     : m_hThread(INVALID_HANDLE_VALUE), m_comInitialized(1), m_hTimerQueue(nullptr), m_hAtChannelTimer(nullptr),
-      m_atOverChannelType(0), m_iotServiceResult(-1), m_hNotifyKey(nullptr), m_mbbInterfaceRemoved(-1),
+      m_atOverChannelType(0), m_iotServiceResult(-1), m_hNotifyKey(nullptr), m_mbbInterface(nullptr),
+      m_devSerMbbChannelEventCook(0), m_connectionPointContainer(nullptr), m_connectionPoint(nullptr),
+      m_devSerMbbChannelMonitor(nullptr), m_mbbInterfaceRemoved(-1),
       m_platType(-1), m_atChannelTimerActive(0), m_testRetryErrorCode(0), m_handlers(DefaultStateWorkHandlers())
 {
     for (HANDLE &e : m_events) {
@@ -74,6 +76,13 @@ CStateWork::CStateWork()
 CStateWork::~CStateWork()
 {
     DestroyAtChannelTimer();
+    ReleaseDeviceServiceSubscription(false);
+    if (m_connectionPointContainer != nullptr) {
+        m_connectionPointContainer->Release();
+    }
+    if (m_mbbInterface != nullptr) {
+        m_mbbInterface->Release();
+    }
     if (m_hThread != INVALID_HANDLE_VALUE && m_hThread != nullptr) {
         CloseHandle(m_hThread);
     }
@@ -245,9 +254,11 @@ void CStateWork::Work()
         HBR_LOG_INFO("[Infomation][CStateWork::Work] Exit Success");
     }
 
-    // Teardown. The events, the watched key and COM stay open.
+    // Teardown. The events, the watched key, the connection-point
+    // container, the interface and COM stay open.
     DestroyAtChannelTimer();
     CloseAtChannel();
+    ReleaseDeviceServiceSubscription(true);
     HBR_LOG_INFO("[Infomation][CStateWork::Work] Exit Success");
 }
 

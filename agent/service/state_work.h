@@ -5,6 +5,9 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <mbnapi.h>
+#include <ocidl.h>
+#include <setupapi.h>
 
 #include <atomic>
 #include <cstdint>
@@ -56,6 +59,7 @@ enum {
 };
 
 class CStateWork;
+class CMbnDeviceServicesEventsMonitor;
 
 // The handlers the worker loop calls, one per event after stop.
 struct CStateWorkHandlers {
@@ -107,6 +111,20 @@ public:
     void AtChannelMonitorEvtFunc();
     HRESULT RegisterDeviceServiceMbbChannelMonitorEvent();
     void CloseAtChannel();
+    // Teardown of the subscription: unadvise the sink, drop the sink's
+    // reference and the connection point, with their log lines if `log`.
+    void ReleaseDeviceServiceSubscription(bool log);
+
+    // Bring-up steps and platform detection.
+    HRESULT CheckMbbInterfaceState();
+    BOOL CheckComPortIsExit(const char *hardwareId);
+    void CheckPlatformType();        // over device class "Net"
+    void CheckComPortPlatformType(); // over device class "Ports"
+    // A device's property as heap text (the caller frees it with free()),
+    // or null. The first form reads the hardware ids (lines end in "\n"),
+    // the second any property.
+    static char *GetDeviceRegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD *regType);
+    static char *GetDeviceRegistryProperty(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property, DWORD *regType);
 
     HANDLE m_hThread;
     HANDLE m_events[EVT_COUNT];
@@ -119,6 +137,11 @@ public:
     char m_bootstrapServerUrl[1025];
     std::atomic<int32_t> m_iotServiceResult;
     HKEY m_hNotifyKey;
+    IMbnInterface *m_mbbInterface;
+    DWORD m_devSerMbbChannelEventCook;
+    IConnectionPointContainer *m_connectionPointContainer;
+    IConnectionPoint *m_connectionPoint;
+    CMbnDeviceServicesEventsMonitor *m_devSerMbbChannelMonitor;
     std::atomic<int32_t> m_mbbInterfaceRemoved;
     std::atomic<int32_t> m_platType;
     std::atomic<int32_t> m_atChannelTimerActive;
@@ -126,6 +149,7 @@ public:
 
 private:
     BOOL ArmRegChangeNotify();
+    void DetectPlatformType(const char *className);
 
     std::mutex m_timerLock; // around CreateAtChannelTimer / DestroyAtChannelTimer
     CStateWorkHandlers m_handlers;

@@ -16,8 +16,14 @@
  * from the waits. Objects are reference-counted, so closing a handle while
  * another thread waits on it is safe.
  *
- * Events. Only manual-reset, unnamed events: CreateEventA(NULL, TRUE, init,
- * NULL). Auto-reset or named events are refused (NULL, ERROR_INVALID_PARAMETER).
+ * Events. Only manual-reset events: CreateEventA(NULL, TRUE, init, name).
+ * Auto-reset events are refused (NULL, ERROR_INVALID_PARAMETER). A name
+ * (case-sensitive, at most MAX_PATH characters, else NULL with
+ * ERROR_FILENAME_EXCED_RANGE) is known within the process: an existing name
+ * gives a new handle to the same event (its state untouched) and sets
+ * ERROR_ALREADY_EXISTS; a new name sets the last error to 0, an exception to
+ * the rule below that successes leave it alone. The name is free again when
+ * the event's last handle is closed.
  *
  * Waits. WaitForSingleObject / WaitForMultipleObjects(n, h, FALSE, ms) on
  * events and thread handles. The result is WAIT_OBJECT_0 plus the lowest

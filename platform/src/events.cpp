@@ -3,14 +3,47 @@
 #include <hbr_platform_fault.h>
 
 #include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
 using namespace hbr;
 
 namespace {
 
+struct Event;
+
+// Named events of the process. An entry lives as long as its object: the
+// object's destructor takes the name out, so a name is free again once the
+// last handle (and any wait still holding the object) is gone.
+struct NameTable {
+    std::mutex lock;
+    std::map<std::string, std::pair<Event *, std::weak_ptr<Event>>> names;
+};
+
+// Never destroyed, like the handle table.
+NameTable &Names()
+{
+    static NameTable *t = new NameTable;
+    return *t;
+}
+
 struct Event : Waitable {
     Event() : Waitable(ObjectType::Event) {}
+    ~Event() override
+    {
+        if (name.empty()) {
+            return;
+        }
+        NameTable &t = Names();
+        std::lock_guard<std::mutex> guard(t.lock);
+        auto it = t.names.find(name);
+        if (it != t.names.end() && it->second.first == this) {
+            t.names.erase(it);
+        }
+    }
+    std::string name;
 };
 
 std::shared_ptr<Waitable> LookupWaitable(HANDLE h)
@@ -31,16 +64,43 @@ std::shared_ptr<Waitable> LookupWaitable(HANDLE h)
 extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
                                       LPCSTR lpName)
 {
-    if (!bManualReset || lpName != nullptr) {
+    if (!bManualReset) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (lpName && std::strlen(lpName) > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return nullptr;
     }
     if (FaultHit(HBR_FAULT_CREATE_EVENT)) {
         return nullptr;
     }
-    auto ev = std::make_shared<Event>();
-    ev->signaled = bInitialState != FALSE;
-    return InsertHandle(ev);
+    if (!lpName) {
+        auto ev = std::make_shared<Event>();
+        ev->signaled = bInitialState != FALSE;
+        return InsertHandle(ev);
+    }
+    NameTable &t = Names();
+    std::shared_ptr<Event> ev;
+    {
+        std::lock_guard<std::mutex> guard(t.lock);
+        auto it = t.names.find(lpName);
+        if (it != t.names.end()) {
+            ev = it->second.second.lock();
+        }
+        if (!ev) {
+            ev = std::make_shared<Event>();
+            ev->name = lpName;
+            ev->signaled = bInitialState != FALSE;
+            t.names[lpName] = {ev.get(), ev};
+            SetLastError(ERROR_SUCCESS);
+            return InsertHandle(ev);
+        }
+    }
+    // An existing object: a new handle to it; the initial state is ignored.
+    HANDLE h = InsertHandle(ev);
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return h;
 }
 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent)
@@ -69,8 +129,9 @@ extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
     if (!obj) {
         return FALSE;
     }
-    // Timer queues, timers and keys have their own release calls.
-    if (obj->type != ObjectType::Event && obj->type != ObjectType::Thread) {
+    // Timer queues, timers, keys and device-info sets have their own
+    // release calls. A file's descriptor closes with its last reference.
+    if (obj->type != ObjectType::Event && obj->type != ObjectType::Thread && obj->type != ObjectType::File) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

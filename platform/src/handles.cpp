@@ -173,4 +173,6 @@ extern "C" void hbrFaultClearAll(void)
         f.skip = 0;
         f.fail = 0;
     }
+    hbr::ClearSetupDiFaults();
+    hbr::ClearDeviceServiceFaults();
 }

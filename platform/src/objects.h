@@ -9,9 +9,11 @@
 #include <memory>
 #include <mutex>
 
+struct tagSAFEARRAY;
+
 namespace hbr {
 
-enum class ObjectType { Event, Thread, TimerQueue, Timer, Key };
+enum class ObjectType { Event, Thread, TimerQueue, Timer, Key, File, DeviceInfoSet };
 
 struct Object {
     explicit Object(ObjectType t) : type(t) {}
@@ -50,6 +52,13 @@ std::shared_ptr<Object> RemoveHandle(HANDLE h, ObjectType type);
 
 // Test-only fault injection (see hbr_platform_fault.h).
 bool FaultHit(int point);
+// Clears the SetupAPI property faults (part of hbrFaultClearAll).
+void ClearSetupDiFaults();
+// Clears the device service's value faults (hbrFaultClearAll).
+void ClearDeviceServiceFaults();
+// A one-dimensional array with lower bound 0 for the platform's own use:
+// the SafeArrayCreate fault point does not apply.
+tagSAFEARRAY *NewPlatformArray(unsigned short vt, uint32_t count);
 
 } // namespace hbr
 

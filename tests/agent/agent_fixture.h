@@ -1,10 +1,13 @@
-// Fixture for agent tests: a temp registry root and a temp service log.
+// Fixture for agent tests: a temp registry root, a temp service log, a
+// fresh device-service sink and a device-service socket path of its own (no
+// module listens there unless a test starts one).
 #ifndef HBR_AGENT_TEST_FIXTURE_H
 #define HBR_AGENT_TEST_FIXTURE_H
 
 #include "test_support.h"
 
 #include "clog.h"
+#include "mbn_device_service.h"
 #include "state_work.h"
 
 #include <hbr_platform_fault.h>
@@ -22,10 +25,20 @@ protected:
         log_ = new CLog(logDir_->path().c_str());
         CLog::SetInstanceForTest(log_);
         CLog::ResetWriteCountForTest();
+        mbnSocket_.reset(new hbrtest::ScopedEnv("HBR_MBN_SOCKET", (*logDir_ / "mbn.sock").c_str()));
+        // The fixture keeps a reference of its own: a worker's teardown
+        // drops the sink's, as in the service.
+        monitor_ = new CMbnDeviceServicesEventsMonitor();
+        monitor_->AddRef();
+        CMbnDeviceServicesEventsMonitor::SetInstanceForTest(monitor_);
     }
     void TearDown() override
     {
         hbrFaultClearAll();
+        CMbnDeviceServicesEventsMonitor::SetInstanceForTest(nullptr);
+        while (monitor_->Release() > 0) {
+        }
+        mbnSocket_.reset();
         CLog::SetInstanceForTest(nullptr);
         // Every GetInstance took a reference; drop them all.
         while (log_->Release() > 0) {
@@ -59,6 +72,8 @@ protected:
 
     std::unique_ptr<hbrtest::TempDir> logDir_;
     CLog *log_ = nullptr;
+    std::unique_ptr<hbrtest::ScopedEnv> mbnSocket_;
+    CMbnDeviceServicesEventsMonitor *monitor_ = nullptr;
 };
 
 #endif

@@ -70,6 +70,7 @@ protected:
         g_rec = rec_.get();
         w_.reset(new CStateWork);
         w_->SetHandlers(kFakeHandlers);
+        CStateWork::SetInstanceForTest(w_.get());
     }
     void TearDown() override
     {
@@ -79,6 +80,7 @@ protected:
             WaitForSingleObject(w_->m_hThread, 60000);
         }
         w_.reset();
+        CStateWork::SetInstanceForTest(nullptr);
         CloseHandle(rec_->gate);
         CloseHandle(rec_->blocked);
         g_rec = nullptr;
@@ -120,9 +122,22 @@ TEST_F(WorkerLoop, StartSetsStateOneAndMirrorsIt)
     EXPECT_EQ(1u, v);
     auto m = Messages();
     EXPECT_GE(hbrtest::FindMessage(m, "[AtChannelMonitorEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult(0)-currentResult(1)"), 0);
-    EXPECT_GE(hbrtest::FindMessage(m, "RegisterDeviceServiceMbbChannelMonitorEvent Fail(80040154)"), 0);
+    // The subscription stands without a module.
+    EXPECT_GE(hbrtest::FindMessage(m, "RegisterDeviceServiceMbbChannelMonitorEvent success"), 0);
+    EXPECT_NE(0u, w_->m_devSerMbbChannelEventCook);
     EXPECT_GE(hbrtest::FindMessage(m, "CreateAtChannelTimer Success"), 0);
     EXPECT_TRUE(Stop());
+    // The teardown withdraws it and drops the sink and the connection point.
+    m = Messages();
+    int destroy = hbrtest::FindMessage(m, "[CStateWork::DestroyAtChannelTimer] DestroyAtChannelTimer");
+    int cookie = hbrtest::FindMessage(m, "[Infomation][CStateWork::Work] release m_devSerMbbChannelEventCook", destroy);
+    int sink = hbrtest::FindMessage(m, "[Infomation][CStateWork::Work] release m_devSerMbbChannelMonitor", cookie);
+    EXPECT_GT(cookie, destroy);
+    EXPECT_GT(sink, cookie);
+    EXPECT_GT(hbrtest::FindMessage(m, "[Infomation][CStateWork::Work] Exit Success", sink), sink);
+    EXPECT_EQ(0u, w_->m_devSerMbbChannelEventCook);
+    EXPECT_EQ(nullptr, w_->m_devSerMbbChannelMonitor);
+    EXPECT_EQ(nullptr, w_->m_connectionPoint);
 }
 
 TEST_F(WorkerLoop, EventsSetDuringAHandlerAreServedInPriorityOrder)

@@ -28,8 +28,12 @@ AgentProcess::~AgentProcess()
     }
 }
 
-bool AgentProcess::Start(const std::map<std::string, std::string> &env)
+bool AgentProcess::Start(const std::map<std::string, std::string> &given)
 {
+    // Unless a test names a module's socket, the agent's device-service
+    // client looks for one in the agent's own folder, where none listens.
+    std::map<std::string, std::string> env = given;
+    env.emplace("HBR_MBN_SOCKET", dir_ / "mbn.sock");
     std::vector<std::string> envStrings;
     for (char **e = environ; *e; ++e) {
         std::string s = *e;

@@ -19,7 +19,8 @@ public:
     AgentProcess(const AgentProcess &) = delete;
     AgentProcess &operator=(const AgentProcess &) = delete;
 
-    // Starts the copy with the current environment plus `env`.
+    // Starts the copy with the current environment plus `env`; without
+    // HBR_MBN_SOCKET there, the device-service socket is <folder>/mbn.sock.
     bool Start(const std::map<std::string, std::string> &env = {});
 
     const std::string &Folder() const { return dir_.path(); }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include <unistd.h>
@@ -57,13 +58,56 @@ TEST(Handles, BadHandlesFailCleanly)
     EXPECT_TRUE(CloseHandle(fresh));
 }
 
-TEST(Events, OnlyManualResetUnnamedEvents)
+TEST(Events, OnlyManualResetEvents)
 {
     SetLastError(0);
     EXPECT_EQ(nullptr, CreateEventA(nullptr, FALSE, FALSE, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
-    EXPECT_EQ(nullptr, CreateEventA(nullptr, TRUE, FALSE, "Global\\x"));
+    EXPECT_EQ(nullptr, CreateEventA(nullptr, FALSE, FALSE, "AutoResetNamed"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
+TEST(Events, NamedEventsAreSharedUntilTheLastHandleCloses)
+{
+    SetLastError(ERROR_INVALID_DATA);
+    HANDLE a = CreateEventA(nullptr, TRUE, FALSE, "HBRTestNamedEvt");
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    // The same name reaches the same object; its state is not reset.
+    SetEvent(a);
+    HANDLE b = CreateEventA(nullptr, TRUE, FALSE, "HBRTestNamedEvt");
+    ASSERT_NE(nullptr, b);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(b, 0));
+    ResetEvent(b);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(a, 0));
+    // Names are case-sensitive.
+    HANDLE other = CreateEventA(nullptr, TRUE, FALSE, "hbrtestnamedevt");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(other, 0));
+    CloseHandle(other);
+    // One handle closed: the name still stands.
+    CloseHandle(a);
+    SetEvent(b);
+    HANDLE c = CreateEventA(nullptr, TRUE, FALSE, "HBRTestNamedEvt");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(c, 0));
+    // The last handle closed: the name makes a new event.
+    CloseHandle(b);
+    CloseHandle(c);
+    HANDLE d = CreateEventA(nullptr, TRUE, FALSE, "HBRTestNamedEvt");
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetLastError());
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(d, 0));
+    CloseHandle(d);
+
+    std::string longName(MAX_PATH, 'n');
+    HANDLE atLimit = CreateEventA(nullptr, TRUE, FALSE, longName.c_str());
+    EXPECT_NE(nullptr, atLimit);
+    CloseHandle(atLimit);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, CreateEventA(nullptr, TRUE, FALSE, (longName + "n").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE), GetLastError());
 }
 
 TEST(Waits, LowestSignalledIndexWinsAndNothingIsReset)

@@ -1,0 +1,1003 @@
+// The Mobile Broadband COM objects over the device-service socket.
+//
+// One client per process (never destroyed): a connection to the module,
+// a reader thread that hands responses to the waiting callers and events to
+// the dispatcher, and one dispatcher thread that makes every sink call. See
+// docs/platform.md for the protocol, the threads and the interface-state
+// rules.
+#include "mbn_frame.h"
+#include "objects.h"
+
+#include <mbnapi.h>
+#include <hbr_platform_fault.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace hbr::mbn;
+
+namespace {
+
+const char kDefaultSocket[] = "/run/hollowbright/mbn.sock";
+constexpr auto kRequestTimeout = std::chrono::seconds(5);
+constexpr auto kReconnectPeriod = std::chrono::milliseconds(500);
+const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+const HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+
+// ---- text ----
+
+std::string ToUtf8(BSTR s)
+{
+    UINT n = SysStringLen(s);
+    if (n == 0) {
+        return std::string();
+    }
+    int need = WideCharToMultiByte(CP_UTF8, 0, s, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(need > 0 ? need : 0), '\0');
+    if (need > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, s, static_cast<int>(n), &out[0], need, nullptr, nullptr);
+    }
+    return out;
+}
+
+BSTR ToBstr(const std::string &s)
+{
+    if (s.empty()) {
+        return SysAllocStringLen(nullptr, 0);
+    }
+    int need = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    BSTR b = SysAllocStringLen(nullptr, static_cast<UINT>(need));
+    if (b) {
+        MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), b, need);
+    }
+    return b;
+}
+
+SAFEARRAY *ToByteArray(const std::string &data)
+{
+    SAFEARRAY *a = hbr::NewPlatformArray(VT_UI1, static_cast<uint32_t>(data.size()));
+    if (a && !data.empty()) {
+        std::memcpy(a->pvData, data.data(), data.size());
+    }
+    return a;
+}
+
+// ---- the connection ----
+
+struct Connection {
+    explicit Connection(int f) : fd(f) {}
+    ~Connection() { ::close(fd); }
+    const int fd;
+    std::mutex sendLock;
+    std::string unread; // bytes read during the handshake, not yet decoded
+
+    bool send(const std::string &bytes)
+    {
+        std::lock_guard<std::mutex> guard(sendLock);
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+};
+
+struct Pending {
+    uint16_t type = 0;
+    bool done = false;
+    bool lost = false;
+    Message msg;
+};
+
+class ConnectionPoint;
+
+struct Subscription {
+    IMbnDeviceServicesEvents *sink;
+    ConnectionPoint *owner;
+};
+
+// A sink call; the arguments are built per call and live for it only.
+using SinkCall = std::function<void(IMbnDeviceServicesEvents *)>;
+
+struct QueuedCall {
+    std::vector<DWORD> cookies; // the sinks advised when the event came
+    SinkCall call;
+};
+
+class MbnInterface;
+// The service object handed to the sinks with each event.
+IMbnDeviceService *NewDeviceService(const std::string &iface, const std::string &service);
+
+struct Client {
+    std::mutex lock; // guards every member below
+    std::condition_variable cond;
+    std::shared_ptr<Connection> conn;
+    uint32_t nextTag = 1;
+    std::map<uint32_t, Pending *> pending;
+    std::set<std::string> present;
+    std::map<std::string, MbnInterface *> interfaces; // one object per id, kept
+    std::map<DWORD, Subscription> advises;
+    DWORD nextCookie = 1;
+    std::deque<QueuedCall> queue;
+    DWORD calling = 0; // the cookie whose callback runs now
+    std::thread::id dispatcherId;
+    bool started = false;
+    bool faultActive = false;
+    CLSID faultClsid{};
+    HRESULT faultHr = S_OK;
+
+    std::mutex connectLock; // one connection attempt at a time
+};
+
+// Never destroyed: the reader and the dispatcher run until the process ends.
+Client &TheClient()
+{
+    static Client *c = new Client;
+    return *c;
+}
+
+// Queues a call to every sink advised now. Caller holds the lock.
+void QueueLocked(Client &c, SinkCall call)
+{
+    if (c.advises.empty()) {
+        return;
+    }
+    QueuedCall q;
+    for (auto &a : c.advises) {
+        q.cookies.push_back(a.first);
+    }
+    q.call = std::move(call);
+    c.queue.push_back(std::move(q));
+    c.cond.notify_all();
+}
+
+void QueueStateLocked(Client &c, const std::string &id, MBN_DEVICE_SERVICES_INTERFACE_STATE state)
+{
+    QueueLocked(c, [id, state](IMbnDeviceServicesEvents *sink) {
+        BSTR b = ToBstr(id);
+        sink->OnInterfaceStateChange(b, state);
+        SysFreeString(b);
+    });
+}
+
+void DispatcherLoop()
+{
+    Client &c = TheClient();
+    std::unique_lock<std::mutex> lk(c.lock);
+    for (;;) {
+        c.cond.wait(lk, [&] { return !c.queue.empty(); });
+        QueuedCall q = std::move(c.queue.front());
+        c.queue.pop_front();
+        for (DWORD cookie : q.cookies) {
+            auto it = c.advises.find(cookie);
+            if (it == c.advises.end()) {
+                continue; // unadvised meanwhile
+            }
+            IMbnDeviceServicesEvents *sink = it->second.sink;
+            c.calling = cookie;
+            lk.unlock();
+            // Our own reference keeps the sink alive should it unadvise
+            // itself during the call.
+            sink->AddRef();
+            q.call(sink);
+            sink->Release();
+            lk.lock();
+            c.calling = 0;
+            c.cond.notify_all();
+        }
+    }
+}
+
+// Ends the connection `conn` if it is the current one: every waiting
+// request fails at once and every known interface is gone.
+void Drop(const std::shared_ptr<Connection> &conn)
+{
+    Client &c = TheClient();
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        if (!conn || c.conn != conn) {
+            return;
+        }
+        c.conn.reset();
+        for (auto &p : c.pending) {
+            p.second->lost = true;
+        }
+        c.pending.clear();
+        for (const std::string &id : c.present) {
+            QueueStateLocked(c, id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
+        }
+        c.present.clear();
+        c.cond.notify_all();
+    }
+    ::shutdown(conn->fd, SHUT_RDWR); // wakes the reader
+}
+
+// An event from the module: interface state changes update the present
+// set; everything else goes to the sinks.
+void HandleEvent(const Message &m)
+{
+    Client &c = TheClient();
+    std::lock_guard<std::mutex> guard(c.lock);
+    switch (m.type) {
+    case kInterfaceState:
+        if (m.state == 0 && c.present.insert(m.iface).second) {
+            QueueStateLocked(c, m.iface, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
+        } else if (m.state == 1 && c.present.erase(m.iface) != 0) {
+            QueueStateLocked(c, m.iface, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
+        }
+        break;
+    case kOpenSessionComplete:
+    case kCloseSessionComplete:
+    case kSetCommandComplete:
+    case kEventNotification: {
+        Message copy = m;
+        QueueLocked(c, [copy](IMbnDeviceServicesEvents *sink) {
+            IMbnDeviceService *svc = NewDeviceService(copy.iface, copy.service);
+            SAFEARRAY *data = nullptr;
+            switch (copy.type) {
+            case kOpenSessionComplete:
+                sink->OnOpenCommandSessionComplete(svc, copy.status, copy.requestId);
+                break;
+            case kCloseSessionComplete:
+                sink->OnCloseCommandSessionComplete(svc, copy.status, copy.requestId);
+                break;
+            case kSetCommandComplete:
+                data = ToByteArray(copy.data);
+                sink->OnSetCommandComplete(svc, copy.responseId, data, copy.status, copy.requestId);
+                break;
+            default:
+                data = ToByteArray(copy.data);
+                sink->OnEventNotification(svc, copy.eventId, data);
+                break;
+            }
+            SafeArrayDestroy(data);
+            svc->Release();
+        });
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// A response from the module: wakes its caller. False for a response
+// whose type does not answer its request (the connection is then dropped).
+bool HandleResponse(const Message &m)
+{
+    Client &c = TheClient();
+    std::lock_guard<std::mutex> guard(c.lock);
+    auto it = c.pending.find(m.tag);
+    if (it == c.pending.end()) {
+        return true; // its caller gave up
+    }
+    if ((it->second->type | kResponseFlag) != m.type) {
+        return false;
+    }
+    it->second->msg = m;
+    it->second->done = true;
+    c.pending.erase(it);
+    c.cond.notify_all();
+    return true;
+}
+
+// Decodes every whole frame of `buf` and handles it. False when the
+// stream is malformed.
+bool Consume(std::string &buf, bool (*onResponse)(const Message &, void *), void *ctx)
+{
+    size_t off = 0;
+    bool ok = true;
+    for (;;) {
+        Message m;
+        size_t used = 0;
+        const uint8_t *p = reinterpret_cast<const uint8_t *>(buf.data());
+        Decode d = DecodeFrame(p + off, p + buf.size(), &m, &used);
+        if (d == Decode::NeedMore) {
+            break;
+        }
+        if (d == Decode::Malformed) {
+            ok = false;
+            break;
+        }
+        off += used;
+        if (m.type & kResponseFlag) {
+            if (!onResponse(m, ctx)) {
+                ok = false;
+                break;
+            }
+        } else {
+            HandleEvent(m);
+        }
+    }
+    buf.erase(0, off);
+    return ok;
+}
+
+// ---- handshake: HELLO, then LIST_INTERFACES, answered before the
+// connection is published ----
+
+struct HandshakeWait {
+    uint32_t tag = 0;
+    uint16_t type = 0;
+    bool done = false;
+    bool bad = false;
+    Message msg;
+};
+
+bool HandshakeResponse(const Message &m, void *ctx)
+{
+    auto *w = static_cast<HandshakeWait *>(ctx);
+    if (m.tag != w->tag) {
+        return true;
+    }
+    if (m.type != (w->type | kResponseFlag)) {
+        return false;
+    }
+    w->msg = m;
+    w->done = true;
+    return true;
+}
+
+uint32_t NextTag(Client &c)
+{
+    std::lock_guard<std::mutex> guard(c.lock);
+    uint32_t t = c.nextTag++;
+    if (c.nextTag == 0) {
+        c.nextTag = 1;
+    }
+    return t;
+}
+
+bool HandshakeExchange(Client &c, Connection &conn, uint16_t type, const FrameWriter &body, Message *out)
+{
+    HandshakeWait w;
+    w.tag = NextTag(c);
+    w.type = type;
+    if (!conn.send(body.finish(type, w.tag))) {
+        return false;
+    }
+    auto deadline = std::chrono::steady_clock::now() + kRequestTimeout;
+    for (;;) {
+        if (!Consume(conn.unread, HandshakeResponse, &w)) {
+            return false;
+        }
+        if (w.done) {
+            *out = w.msg;
+            return true;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return false;
+        }
+        pollfd p{conn.fd, POLLIN, 0};
+        int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR) {
+            continue;
+        }
+        if (r <= 0) {
+            return false;
+        }
+        char buf[4096];
+        ssize_t n = ::recv(conn.fd, buf, sizeof buf, 0);
+        if (n <= 0) {
+            return false;
+        }
+        conn.unread.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// One connection attempt, unless connected. Caller holds connectLock.
+void TryConnectLocked(Client &c)
+{
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        if (c.conn) {
+            return;
+        }
+    }
+    const char *env = std::getenv("HBR_MBN_SOCKET");
+    std::string path = env && *env ? env : kDefaultSocket;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        return;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return;
+    }
+    auto conn = std::make_shared<Connection>(fd);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
+        return;
+    }
+    // A module that stops reading cannot block a sender for good.
+    timeval tv{static_cast<time_t>(kRequestTimeout.count()), 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+
+    Message hello, list;
+    if (!HandshakeExchange(c, *conn, kHello, FrameWriter().u32(kProtocolVersion), &hello) || FAILED(hello.hr) ||
+        hello.value != kProtocolVersion) {
+        return;
+    }
+    if (!HandshakeExchange(c, *conn, kListInterfaces, FrameWriter(), &list)) {
+        return;
+    }
+    std::set<std::string> listed;
+    if (SUCCEEDED(list.hr)) {
+        listed.insert(list.interfaces.begin(), list.interfaces.end());
+    }
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.conn = conn;
+    for (auto it = c.present.begin(); it != c.present.end();) {
+        if (listed.count(*it) == 0) {
+            QueueStateLocked(c, *it, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_REMOVAL);
+            it = c.present.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const std::string &id : listed) {
+        if (c.present.insert(id).second) {
+            QueueStateLocked(c, id, MBN_DEVICE_SERVICES_CAPABLE_INTERFACE_ARRIVAL);
+        }
+    }
+    c.cond.notify_all();
+}
+
+void TryConnect(Client &c)
+{
+    std::lock_guard<std::mutex> guard(c.connectLock);
+    TryConnectLocked(c);
+}
+
+bool ReaderResponse(const Message &m, void *) { return HandleResponse(m); }
+
+void ReaderLoop()
+{
+    Client &c = TheClient();
+    for (;;) {
+        std::shared_ptr<Connection> conn;
+        {
+            std::lock_guard<std::mutex> guard(c.lock);
+            conn = c.conn;
+        }
+        if (!conn) {
+            TryConnect(c);
+            std::unique_lock<std::mutex> lk(c.lock);
+            if (!c.conn) {
+                c.cond.wait_for(lk, kReconnectPeriod, [&] { return c.conn != nullptr; });
+            }
+            continue;
+        }
+        std::string buf;
+        {
+            std::lock_guard<std::mutex> guard(conn->sendLock);
+            buf.swap(conn->unread);
+        }
+        bool ok = Consume(buf, ReaderResponse, nullptr);
+        while (ok) {
+            char chunk[8192];
+            ssize_t n = ::recv(conn->fd, chunk, sizeof chunk, 0);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            buf.append(chunk, static_cast<size_t>(n));
+            ok = Consume(buf, ReaderResponse, nullptr);
+        }
+        Drop(conn); // a malformed frame or a lost connection
+    }
+}
+
+void EnsureStarted()
+{
+    Client &c = TheClient();
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        if (c.started) {
+            return;
+        }
+        c.started = true;
+        std::thread dispatcher(DispatcherLoop);
+        c.dispatcherId = dispatcher.get_id();
+        dispatcher.detach();
+    }
+    TryConnect(c);
+    std::thread(ReaderLoop).detach();
+}
+
+// Sends one request and waits for its response. S_OK with *resp filled, or
+// kNotFound (disconnected, or the connection was lost) or kTimedOut (the
+// connection is dropped).
+HRESULT Request(uint16_t type, const FrameWriter &body, Message *resp)
+{
+    Client &c = TheClient();
+    Pending p;
+    p.type = type;
+    std::shared_ptr<Connection> conn;
+    uint32_t tag;
+    {
+        std::lock_guard<std::mutex> guard(c.lock);
+        conn = c.conn;
+        if (!conn) {
+            return kNotFound;
+        }
+        tag = c.nextTag++;
+        if (c.nextTag == 0) {
+            c.nextTag = 1;
+        }
+        c.pending[tag] = &p;
+    }
+    bool sent = conn->send(body.finish(type, tag));
+    std::unique_lock<std::mutex> lk(c.lock);
+    bool answered = sent && c.cond.wait_for(lk, kRequestTimeout, [&] { return p.done || p.lost; });
+    c.pending.erase(tag);
+    if (p.done) {
+        *resp = std::move(p.msg);
+        return S_OK;
+    }
+    lk.unlock();
+    Drop(conn);
+    return answered || !sent ? kNotFound : kTimedOut; // lost, or no answer within the time
+}
+
+// ---- COM objects ----
+
+template <class Derived> class RefCounted {
+public:
+    ULONG addRef() { return ++refs_; }
+    ULONG release()
+    {
+        ULONG n = --refs_;
+        if (n == 0) {
+            delete static_cast<Derived *>(this);
+        }
+        return n;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+#define HBR_REFCOUNT_METHODS                                                                                           \
+    ULONG AddRef() override { return addRef(); }                                                                       \
+    ULONG Release() override { return release(); }
+
+HRESULT Hand(IUnknown *obj, void **ppv)
+{
+    obj->AddRef();
+    *ppv = obj;
+    return S_OK;
+}
+
+HRESULT NoInterface(void **ppv)
+{
+    if (ppv) {
+        *ppv = nullptr;
+    }
+    return ppv ? E_NOINTERFACE : E_POINTER;
+}
+
+class MbnInterface final : public IMbnInterface, public RefCounted<MbnInterface> {
+public:
+    explicit MbnInterface(std::string id) : id_(std::move(id)) {}
+    HRESULT QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv && (IsEqualIID(riid, IID_IMbnInterface) || IsEqualIID(riid, IID_IUnknown))) {
+            return Hand(this, ppv);
+        }
+        return NoInterface(ppv);
+    }
+    HBR_REFCOUNT_METHODS
+    HRESULT get_InterfaceID(BSTR *out) override
+    {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = ToBstr(id_);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    friend class RefCounted<MbnInterface>;
+    ~MbnInterface() = default;
+    const std::string id_;
+};
+
+class InterfaceManager final : public IMbnInterfaceManager, public RefCounted<InterfaceManager> {
+public:
+    HRESULT QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv && (IsEqualIID(riid, IID_IMbnInterfaceManager) || IsEqualIID(riid, IID_IUnknown))) {
+            return Hand(this, ppv);
+        }
+        return NoInterface(ppv);
+    }
+    HBR_REFCOUNT_METHODS
+    HRESULT GetInterfaces(SAFEARRAY **out) override
+    {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        Client &c = TheClient();
+        std::vector<MbnInterface *> items;
+        {
+            std::lock_guard<std::mutex> guard(c.lock);
+            if (!c.conn || c.present.empty()) {
+                return kNotFound;
+            }
+            for (const std::string &id : c.present) {
+                MbnInterface *&obj = c.interfaces[id];
+                if (!obj) {
+                    obj = new MbnInterface(id); // the client keeps this reference
+                }
+                obj->AddRef();
+                items.push_back(obj);
+            }
+        }
+        SAFEARRAY *a = hbr::NewPlatformArray(VT_UNKNOWN, static_cast<uint32_t>(items.size()));
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (a) {
+                LONG idx = static_cast<LONG>(i);
+                SafeArrayPutElement(a, &idx, static_cast<IMbnInterface *>(items[i]));
+            }
+            items[i]->Release();
+        }
+        if (!a) {
+            return E_OUTOFMEMORY;
+        }
+        *out = a;
+        return S_OK;
+    }
+
+private:
+    friend class RefCounted<InterfaceManager>;
+    ~InterfaceManager() = default;
+};
+
+class DeviceService final : public IMbnDeviceService, public RefCounted<DeviceService> {
+public:
+    DeviceService(std::string iface, std::string service) : iface_(std::move(iface)), service_(std::move(service)) {}
+    HRESULT QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv && (IsEqualIID(riid, IID_IMbnDeviceService) || IsEqualIID(riid, IID_IUnknown))) {
+            return Hand(this, ppv);
+        }
+        return NoInterface(ppv);
+    }
+    HBR_REFCOUNT_METHODS
+    HRESULT get_IsCommandSessionOpen(BOOL *value) override
+    {
+        if (!value) {
+            return E_POINTER;
+        }
+        Message m;
+        HRESULT hr = Request(kSessionState, ids(), &m);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        *value = m.value != 0 ? TRUE : FALSE;
+        return m.hr;
+    }
+    HRESULT OpenCommandSession(ULONG *requestID) override { return withRequestId(kOpenSession, ids(), requestID); }
+    HRESULT CloseCommandSession(ULONG *requestID) override { return withRequestId(kCloseSession, ids(), requestID); }
+    HRESULT SetCommand(ULONG commandID, SAFEARRAY *data, ULONG *requestID) override
+    {
+        if (!requestID) {
+            return E_POINTER;
+        }
+        VARTYPE vt = VT_EMPTY;
+        if (!data || FAILED(SafeArrayGetVartype(data, &vt)) || vt != VT_UI1 || data->cDims != 1) {
+            return E_INVALIDARG;
+        }
+        size_t n = data->rgsabound[0].cElements;
+        if (n > kMaxFrameLength - 64 - iface_.size() - service_.size()) {
+            return E_INVALIDARG; // would not fit one frame
+        }
+        FrameWriter body = ids();
+        body.u32(commandID).bytes(static_cast<const uint8_t *>(data->pvData), n);
+        return withRequestId(kSetCommand, body, requestID);
+    }
+
+private:
+    friend class RefCounted<DeviceService>;
+    ~DeviceService() = default;
+    FrameWriter ids() const
+    {
+        FrameWriter w;
+        w.str(iface_).str(service_);
+        return w;
+    }
+    HRESULT withRequestId(uint16_t type, const FrameWriter &body, ULONG *requestID)
+    {
+        if (!requestID) {
+            return E_POINTER;
+        }
+        Message m;
+        HRESULT hr = Request(type, body, &m);
+        *requestID = SUCCEEDED(hr) ? m.value : 0;
+        return FAILED(hr) ? hr : m.hr;
+    }
+    const std::string iface_;
+    const std::string service_;
+};
+
+class DeviceServicesContext final : public IMbnDeviceServicesContext, public RefCounted<DeviceServicesContext> {
+public:
+    explicit DeviceServicesContext(std::string iface) : iface_(std::move(iface)) {}
+    HRESULT QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv && (IsEqualIID(riid, IID_IMbnDeviceServicesContext) || IsEqualIID(riid, IID_IUnknown))) {
+            return Hand(this, ppv);
+        }
+        return NoInterface(ppv);
+    }
+    HBR_REFCOUNT_METHODS
+    HRESULT get_MaxCommandSize(ULONG *out) override
+    {
+        if (!out) {
+            return E_POINTER;
+        }
+        Message m;
+        HRESULT hr = Request(kOpenContext, FrameWriter().str(iface_), &m);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (SUCCEEDED(m.hr)) {
+            *out = m.value;
+        }
+        return m.hr;
+    }
+    HRESULT GetDeviceService(BSTR id, IMbnDeviceService **out) override
+    {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        std::string service = ToUtf8(id);
+        Message m;
+        HRESULT hr = Request(kGetService, FrameWriter().str(iface_).str(service), &m);
+        if (FAILED(hr) || FAILED(m.hr)) {
+            return FAILED(hr) ? hr : m.hr;
+        }
+        *out = new DeviceService(iface_, service);
+        return m.hr;
+    }
+
+private:
+    friend class RefCounted<DeviceServicesContext>;
+    ~DeviceServicesContext() = default;
+    const std::string iface_;
+};
+
+class ConnectionPoint final : public IConnectionPoint, public RefCounted<ConnectionPoint> {
+public:
+    HRESULT QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv && (IsEqualIID(riid, IID_IConnectionPoint) || IsEqualIID(riid, IID_IUnknown))) {
+            return Hand(this, ppv);
+        }
+        return NoInterface(ppv);
+    }
+    HBR_REFCOUNT_METHODS
+    HRESULT Advise(IUnknown *sink, DWORD *cookie) override
+    {
+        if (!sink || !cookie) {
+            return E_POINTER;
+        }
+        IMbnDeviceServicesEvents *events = nullptr;
+        if (FAILED(sink->QueryInterface(IID_IMbnDeviceServicesEvents, reinterpret_cast<void **>(&events))) ||
+            !events) {
+            return CONNECT_E_CANNOTCONNECT;
+        }
+        Client &c = TheClient();
+        std::lock_guard<std::mutex> guard(c.lock);
+        DWORD id = c.nextCookie++;
+        if (c.nextCookie == 0) {
+            c.nextCookie = 1;
+        }
+        c.advises[id] = Subscription{events, this};
+        *cookie = id;
+        return S_OK;
+    }
+    HRESULT Unadvise(DWORD cookie) override { return unadvise(cookie); }
+
+private:
+    friend class RefCounted<ConnectionPoint>;
+    ~ConnectionPoint()
+    {
+        // The subscriptions end with the connection point.
+        std::vector<DWORD> mine;
+        {
+            Client &c = TheClient();
+            std::lock_guard<std::mutex> guard(c.lock);
+            for (auto &a : c.advises) {
+                if (a.second.owner == this) {
+                    mine.push_back(a.first);
+                }
+            }
+        }
+        for (DWORD cookie : mine) {
+            unadvise(cookie);
+        }
+    }
+    HRESULT unadvise(DWORD cookie)
+    {
+        Client &c = TheClient();
+        IMbnDeviceServicesEvents *sink;
+        {
+            std::unique_lock<std::mutex> lk(c.lock);
+            auto it = c.advises.find(cookie);
+            if (it == c.advises.end() || it->second.owner != this) {
+                return CONNECT_E_NOCONNECTION;
+            }
+            sink = it->second.sink;
+            c.advises.erase(it);
+            // Every sink call runs on the dispatcher: from there, no other
+            // sink's call can be running, and the sink's own call must not
+            // wait for itself.
+            if (std::this_thread::get_id() != c.dispatcherId) {
+                c.cond.wait(lk, [&] { return c.calling != cookie; });
+            }
+        }
+        sink->Release();
+        return S_OK;
+    }
+};
+
+class DeviceServicesManager final : public IMbnDeviceServicesManager,
+                                    public IConnectionPointContainer,
+                                    public RefCounted<DeviceServicesManager> {
+public:
+    HRESULT QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv && (IsEqualIID(riid, IID_IMbnDeviceServicesManager) || IsEqualIID(riid, IID_IUnknown))) {
+            return Hand(static_cast<IMbnDeviceServicesManager *>(this), ppv);
+        }
+        if (ppv && IsEqualIID(riid, IID_IConnectionPointContainer)) {
+            return Hand(static_cast<IConnectionPointContainer *>(this), ppv);
+        }
+        return NoInterface(ppv);
+    }
+    HBR_REFCOUNT_METHODS
+    HRESULT GetDeviceServicesContext(BSTR id, IMbnDeviceServicesContext **out) override
+    {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        std::string iface = ToUtf8(id);
+        Message m;
+        HRESULT hr = Request(kOpenContext, FrameWriter().str(iface), &m);
+        if (FAILED(hr) || FAILED(m.hr)) {
+            return FAILED(hr) ? hr : m.hr;
+        }
+        *out = new DeviceServicesContext(iface);
+        return m.hr;
+    }
+    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint **out) override
+    {
+        if (!out) {
+            return E_POINTER;
+        }
+        *out = nullptr;
+        if (!IsEqualIID(riid, IID_IMbnDeviceServicesEvents)) {
+            return CONNECT_E_NOCONNECTION;
+        }
+        std::lock_guard<std::mutex> guard(cpLock_);
+        if (!cp_) {
+            cp_ = new ConnectionPoint;
+        }
+        cp_->AddRef();
+        *out = cp_;
+        return S_OK;
+    }
+
+private:
+    friend class RefCounted<DeviceServicesManager>;
+    ~DeviceServicesManager()
+    {
+        if (cp_) {
+            cp_->Release();
+        }
+    }
+    std::mutex cpLock_;
+    ConnectionPoint *cp_ = nullptr;
+};
+
+IMbnDeviceService *NewDeviceService(const std::string &iface, const std::string &service)
+{
+    return new DeviceService(iface, service);
+}
+
+} // namespace
+
+void hbr::ClearDeviceServiceFaults()
+{
+    Client &c = TheClient();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.faultActive = false;
+}
+
+extern "C" void hbrFaultSetCoCreateInstance(const GUID *clsid, HRESULT hr)
+{
+    Client &c = TheClient();
+    std::lock_guard<std::mutex> guard(c.lock);
+    c.faultActive = clsid != nullptr;
+    if (clsid) {
+        c.faultClsid = *clsid;
+        c.faultHr = hr;
+    }
+}
+
+extern "C" BOOL hbrDeviceServiceReconnect(void)
+{
+    EnsureStarted();
+    Client &c = TheClient();
+    std::lock_guard<std::mutex> guard(c.connectLock);
+    std::shared_ptr<Connection> old;
+    {
+        std::lock_guard<std::mutex> g(c.lock);
+        old = c.conn;
+    }
+    Drop(old);
+    TryConnectLocked(c);
+    std::lock_guard<std::mutex> g(c.lock);
+    return c.conn ? TRUE : FALSE;
+}
+
+extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD, REFIID riid, LPVOID *ppv)
+{
+    if (!ppv) {
+        return E_POINTER;
+    }
+    *ppv = nullptr;
+    if (pUnkOuter) {
+        return CLASS_E_NOAGGREGATION;
+    }
+    {
+        Client &c = TheClient();
+        std::lock_guard<std::mutex> guard(c.lock);
+        if (c.faultActive && IsEqualCLSID(rclsid, c.faultClsid)) {
+            return c.faultHr;
+        }
+    }
+    IUnknown *obj;
+    if (IsEqualCLSID(rclsid, CLSID_MbnInterfaceManager)) {
+        obj = new InterfaceManager;
+    } else if (IsEqualCLSID(rclsid, CLSID_MbnDeviceServicesManager)) {
+        obj = static_cast<IMbnDeviceServicesManager *>(new DeviceServicesManager);
+    } else {
+        return REGDB_E_CLASSNOTREG;
+    }
+    EnsureStarted();
+    HRESULT hr = obj->QueryInterface(riid, ppv);
+    obj->Release();
+    return hr;
+}

@@ -1,0 +1,164 @@
+// The COM port channel over a pty: finding and opening the port, its
+// settings, writes, and replies that end with two seconds of silence.
+#include "channel_fixture.h"
+
+#include "at_channel.h"
+#include "pty_link.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const char kPortId[] = "USB\\VID_5E1A&PID_0718&REV_0001&MI_02";
+
+class ComPort : public ChannelTest {
+protected:
+    void SetUp() override
+    {
+        ChannelTest::SetUp();
+        work_->m_atOverChannelType = AT_OVER_COM_CHANNEL;
+        std::snprintf(work_->m_atComHardwareId, sizeof work_->m_atComHardwareId, "%s", kPortId);
+    }
+    void TearDown() override
+    {
+        port_->Close();
+        link_.stop();
+        ChannelTest::TearDown();
+    }
+    // The module's port `tty`, answering each command with `reply`.
+    void StartPort(const std::string &tty, const std::string &reply = "")
+    {
+        std::string error;
+        ASSERT_TRUE(link_.start(DevRoot(), tty, [this, reply](const std::string &command) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                commands_.push_back(command);
+            }
+            if (!reply.empty()) link_.write(reply);
+        }, &error)) << error;
+    }
+    std::vector<std::string> Commands()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return commands_;
+    }
+    std::string Receive(size_t capacity = 1024)
+    {
+        std::string buffer(capacity, '\0');
+        size_t length = 0;
+        EXPECT_TRUE(ReceiveAtResponse(&buffer[0], capacity, &length, 0));
+        return buffer.substr(0, length);
+    }
+
+    hbrmodemsim::PtyLink link_;
+    std::mutex lock_;
+    std::vector<std::string> commands_;
+};
+
+TEST_F(ComPort, BringUpOpensTheLastMatchingPortRawAt9600)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyA"); // no device node: opening it would fail
+    AddUsb("1-2", {"5e1a", "0718"}, "", "ttyB");
+    StartPort("ttyB", "\r\nOK\r\n");
+    ASSERT_TRUE(work_->CreateAtChannelTimer());
+    work_->AtChannelMonitorEvtFunc();
+    EXPECT_EQ(0, work_->m_atChannelTimerActive.load());
+    EXPECT_EQ(0, work_->m_mbbInterfaceRemoved.load());
+    EXPECT_EQ(2, work_->m_platType.load());
+    EXPECT_NE(INVALID_HANDLE_VALUE, port_->m_hComm);
+    EXPECT_TRUE(Logged("[Error][CComPortChannelHelper::Init]PortName-ttyB"));
+
+    int slave = open(link_.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios t;
+    ASSERT_EQ(0, tcgetattr(slave, &t));
+    close(slave);
+    EXPECT_EQ(static_cast<speed_t>(B9600), cfgetospeed(&t));
+    EXPECT_EQ(0u, t.c_oflag & OPOST);
+    EXPECT_EQ(0u, t.c_lflag & (ICANON | ECHO));
+
+    uint32_t id = 77;
+    ASSERT_TRUE(SendATCmd("AT+GTPCTPOC=6\r\n", 15, &id));
+    EXPECT_EQ(0u, id);
+    EXPECT_EQ("\r\nOK\r\n", Receive());
+    EXPECT_EQ(std::vector<std::string>{"AT+GTPCTPOC=6\r\n"}, Commands());
+}
+
+TEST_F(ComPort, NoMatchingPortOrNoNodeLeavesTheTimerRunning)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyA");
+    ASSERT_TRUE(work_->CreateAtChannelTimer());
+    std::snprintf(work_->m_atComHardwareId, sizeof work_->m_atComHardwareId, "%s", "USB\\VID_5E1A&PID_0718");
+    work_->AtChannelMonitorEvtFunc();
+    EXPECT_TRUE(Logged("[AtChannelMonitorEvtFunc] CheckAtComPortIsExist fail(USB\\VID_5E1A&PID_0718)"));
+    EXPECT_EQ(-1, work_->m_platType.load());
+    std::snprintf(work_->m_atComHardwareId, sizeof work_->m_atComHardwareId, "%s", kPortId);
+    work_->AtChannelMonitorEvtFunc();
+    EXPECT_TRUE(Logged("[AtChannelMonitorEvtFunc] ComPortInit fail(80004005)"));
+    EXPECT_EQ(2, work_->m_platType.load());
+    EXPECT_EQ(1, work_->m_atChannelTimerActive.load());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port_->m_hComm);
+    // A friendly name without parentheses gives no port name.
+    const char name[] = "AT Port";
+    hbrFaultSetupDiPropertyValue("ttyA", SPDRP_FRIENDLYNAME, REG_SZ, name, sizeof name);
+    EXPECT_EQ(E_FAIL, port_->Init(kPortId));
+    EXPECT_TRUE(Logged("FirendlyName-AT Port"));
+}
+
+TEST_F(ComPort, ARepliesEndsAfterTwoSecondsOfSilence)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyHBR0");
+    StartPort("ttyHBR0");
+    ASSERT_EQ(S_OK, port_->Init(kPortId));
+    std::thread writer([this] {
+        auto t0 = std::chrono::steady_clock::now();
+        link_.write("\r\n+GTPC");
+        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(150));
+        link_.write("TPOC: 0,2\r\n");
+        std::this_thread::sleep_until(t0 + std::chrono::milliseconds(3500));
+        link_.write("\r\nOK\r\n");
+    });
+    EXPECT_EQ("\r\n+GTPCTPOC: 0,2\r\n", Receive());
+    EXPECT_EQ("\r\nOK\r\n", Receive());
+    writer.join();
+
+    // A reply longer than the buffer: the rest comes with the next read.
+    link_.write(std::string(1500, 'x'));
+    EXPECT_EQ(1024u, Receive().size());
+    EXPECT_EQ(476u, Receive().size());
+}
+
+TEST_F(ComPort, AClosedPortRefusesAndLeavesTheOutputsAlone)
+{
+    uint32_t id = 5;
+    EXPECT_FALSE(SendATCmd("AT\r", 3, &id));
+    EXPECT_EQ(0u, id);
+    char buffer[4] = {'a', 'b', 'c', 0};
+    size_t length = 99;
+    EXPECT_FALSE(ReceiveAtResponse(buffer, 3, &length, 0));
+    EXPECT_EQ(99u, length);
+    EXPECT_EQ(std::string("abc"), buffer);
+}
+
+TEST_F(ComPort, TheWriteLineMasksAnApnPassword)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyHBR0");
+    StartPort("ttyHBR0");
+    ASSERT_EQ(S_OK, port_->Init(kPortId));
+    std::string apn = "AT+GTPCTPOC=4,\"internet\",1,0,0,1,\"user\",\"verysecret1\"\r\n";
+    uint32_t id = 0;
+    ASSERT_TRUE(SendATCmd(apn.data(), static_cast<uint32_t>(apn.size()), &id));
+    ASSERT_TRUE(hbrtest::WaitUntil([&] { return Commands().size() == 1; }, 5000));
+    EXPECT_EQ(apn, Commands()[0]);
+    std::string log = hbrtest::ReadFile(log_->LogPath());
+    EXPECT_EQ(std::string::npos, log.find("verysecret1"));
+    EXPECT_TRUE(Logged("WriteFile success(AT+GTPCTPOC=4,\"internet\",1,0,0,1,\"user\",\"very***\""));
+}
+
+} // namespace
