@@ -4,10 +4,9 @@
  * buffer exists. Every program that links the engine defines these four
  * symbols; the agent and the simulator define real ones.
  */
-#include <stddef.h>
-#include <stdint.h>
+#include "lpa_at_transport.h"
 
-char read_mipc_buf[16385];
+char read_mipc_buf[AT_TRANSPORT_BUFFER_SIZE];
 
 int64_t quorpciot_lpa_write_intel(int32_t platformType, const char *command, size_t length)
 {

@@ -4,11 +4,5 @@
 
 int main()
 {
-    static char serviceName[] = HBR_SERVICE_NAME;
-    SERVICE_TABLE_ENTRYA table[] = {
-        {serviceName, ServiceMain},
-        {nullptr, nullptr},
-    };
-    // Fails when another instance of the service already runs.
-    return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+    return RunServiceDispatcher();
 }

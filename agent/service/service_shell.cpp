@@ -35,6 +35,16 @@ void ReportServiceStatus(DWORD state, DWORD waitHint)
     ReportLocked(state, waitHint);
 }
 
+int RunServiceDispatcher()
+{
+    static char serviceName[] = HBR_SERVICE_NAME;
+    SERVICE_TABLE_ENTRYA table[] = {
+        {serviceName, ServiceMain},
+        {nullptr, nullptr},
+    };
+    // Fails when another instance of the service already runs.
+    return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+}
 
 void WINAPI ServiceMain(DWORD, LPSTR *)
 {

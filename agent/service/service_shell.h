@@ -7,6 +7,11 @@
 
 #define HBR_SERVICE_NAME "HollowbrightService"
 
+// The body of main: registers the one service-table entry (the service
+// name and ServiceMain) with the dispatcher; 0 when the dispatcher returns.
+// Handlers must be installed (CStateWork::SetHandlers) before this call.
+int RunServiceDispatcher();
+
 void WINAPI ServiceMain(DWORD argc, LPSTR *argv);
 void WINAPI SvcCtrlHandler(DWORD control);
 

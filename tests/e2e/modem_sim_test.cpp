@@ -106,6 +106,7 @@ TEST_F(ModemSimProcess, ControlCommandsAndTheirRecords)
     ASSERT_TRUE(sim_.Start({"--platform", "1", "--no-com"}));
     EXPECT_EQ("OK", sim_.Control("sync 1 ACTIVE"));
     EXPECT_NE(std::string::npos, sim_.Control("status").find("sync=ACTIVE,1"));
+    EXPECT_NE(std::string::npos, sim_.Control("status").find(" channels=none "));
     EXPECT_EQ("OK", sim_.Control("notify CHECK"));
     EXPECT_EQ("OK", sim_.Control("notify-raw --event-id=2 --plain a\\0b\\x41\\r\\n"));
     EXPECT_EQ("OK", sim_.Control("remove"));

@@ -3,6 +3,7 @@
 
 #include "lpa.h"
 #include "lpa_host.h"
+#include "lpa_at_transport.h"
 #include "lpa_error_codes.h"
 
 /* Counts the rows of the error table up to its terminating row. */
@@ -51,6 +52,11 @@ int main(void)
     }
     if (sizeof(LpaProfileInfoList) != 4 * sizeof(size_t)) {
         return 7;
+    }
+    /* The AT transport this program defines (the null seam). */
+    if (sizeof(read_mipc_buf) != AT_TRANSPORT_BUFFER_SIZE || quorpciot_lpa_plat_type() != 1 ||
+        quorpciot_lpa_write_intel(0, "AT\r", 3) != -1) {
+        return 8;
     }
     return 0;
 }

@@ -291,7 +291,7 @@ TEST(SimSeed, JsonSeedFillsTheSameFields)
     EXPECT_EQ(5, seed.euicc.firstChannel);
     EXPECT_EQ(SelectAnswer::Fci91, seed.euicc.selectAnswer);
     EXPECT_EQ(64u, seed.euicc.pieceSize);
-    EXPECT_TRUE(seed.module.echo);
+    EXPECT_EQ(CchoForm::Echo, seed.module.cchoForm);
     EXPECT_TRUE(seed.module.sysstartAfterReset);
     EXPECT_EQ("8944000000000000001F", iccidToDigits(p.iccid));
 

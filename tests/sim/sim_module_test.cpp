@@ -3,14 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include "lpa_at_transport.h"
 
-extern "C" {
-extern char read_mipc_buf[16385];
-int64_t quorpciot_lpa_write_intel(int32_t platformType, const char *command, size_t length);
-int64_t quorpciot_lpa_write_mtk(int32_t platformType, const char *command, size_t length);
-int32_t quorpciot_lpa_plat_type(void);
-}
+#include <cstring>
 
 using namespace hbrsim;
 
@@ -53,7 +48,7 @@ TEST(SimModule, LogicalChannelCommands)
 {
     Module m;
     EXPECT_EQ("1\r\n\r\nOK\r\n", m.handle(kCcho));
-    m.config.echo = true;
+    m.config.cchoForm = CchoForm::Echo;
     EXPECT_EQ(kCcho + "\r\n2\r\n\r\nOK\r\n", m.handle(kCcho));
     EXPECT_TRUE(m.euicc.isdrSelected(2));
     EXPECT_EQ("\r\n+CME ERROR: 22\r\n", m.handle("AT+CCHO=\"A0000005591010FFFFFFFF8900000200\"\r"));
@@ -144,4 +139,93 @@ TEST_F(SimSeam, WriterFaultsAndLongReplies)
     EXPECT_TRUE(seam::module().faults().empty());
     EXPECT_TRUE(seam::module().records().at.empty());
     EXPECT_EQ('\0', read_mipc_buf[0]);
+}
+
+TEST(SimModuleCommands, IdentitySlotAndConfiguration)
+{
+    Module m;
+    EXPECT_EQ("\r\n+CGSN: \"356938035643809\"\r\n\r\nOK\r\n", m.handle("AT+CGSN?\r\n"));
+    EXPECT_EQ("\r\n+GTDUALSIM: 0,1\r\n\r\nOK\r\n", m.handle("AT+GTDUALSIM?"));
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTDUALSIM=1\r\n"));
+    EXPECT_EQ("\r\n+GTDUALSIM: 1,0\r\n\r\nOK\r\n", m.handle("AT+GTDUALSIM?\r"));
+    EXPECT_EQ(cmeError(50), m.handle("AT+GTDUALSIM=2\r\n"));
+    EXPECT_EQ(kReplyOk, m.handle("AT+ESIMMAP=1\r\n"));
+    EXPECT_EQ(kReplyOk, m.handle("AT+ESIMMAP=2\r\n"));
+    EXPECT_EQ(cmeError(50), m.handle("AT+ESIMMAP=3\r\n"));
+    EXPECT_EQ(cmeError(50), m.handle("AT+ESIMMAP=\r\n"));
+    EXPECT_EQ((std::vector<int>{1, 0, 1}), m.commands.slotChanges);
+    EXPECT_EQ(1, m.config.activeSlot);
+
+    EXPECT_EQ(kReplyOk, m.handle("AT+ESBP=5,\"SBP_MODEM_CXP\",1\r\n"));
+    EXPECT_EQ(kReplyError, m.handle("AT+ESBP=5,\"SBP_OTHER\",1\r\n"));
+    EXPECT_EQ(kReplyError, m.handle("AT+ESBP=5,\"SBP_MODEM_CXP\",\r\n"));
+    EXPECT_EQ((std::vector<int>{1}), m.commands.cxpValues);
+    // Malformed AT+CGLA forms are refused, never a crash.
+    for (const char *bad : {"AT+CGLA=3,10,0070800100\r", "AT+CGLA=,10,\"0070800100\"\r", "AT+CGLA=3,1,1\r"}) {
+        EXPECT_EQ(cmeError(50), m.handle(bad)) << bad;
+    }
+}
+
+TEST(SimModuleCommands, PctpocFormsKeepTheModuleState)
+{
+    Seed seed;
+    seed.profile(ProfileBuilder("89000123456789012358"));
+    seed.profile(ProfileBuilder("89000123456789012341").profileClass(ClassProvisioning));
+    Module m;
+    applySeed(seed.provIccid("stale").pocUsageType(2), m);
+    EXPECT_EQ("\r\n+GTPCTPOC: prov_iccid: stale\r\n+GTPCTPOC: poc_usage_type: 2\r\n\r\nOK\r\n",
+              m.handle("AT+GTPCTPOC?\r\n"));
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTPCTPOC=0,1\r\n"));
+    EXPECT_EQ(0, m.config.pocUsageType);
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTPCTPOC=1,2\r\n"));
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTPCTPOC=2,3\r\n"));
+    EXPECT_EQ(2, m.config.pocUsageType);
+    EXPECT_EQ((std::vector<std::pair<int, int>>{{0, 1}, {1, 2}, {2, 3}}), m.commands.reports);
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTPCTPOC=3\r\n"));
+    EXPECT_EQ(1, m.commands.syncCount);
+    EXPECT_EQ("89000123456789012341", m.config.provIccid);
+
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTPCTPOC=5,\"net\",1,3,3,2,\"u\",\"p\"w\"\r\n"));
+    const ApnRecord &apn = m.commands.apns.at(5);
+    EXPECT_EQ("net", apn.apn);
+    EXPECT_EQ(2, apn.authType);
+    EXPECT_EQ("u", apn.username);
+    EXPECT_EQ("p\"w", apn.password);
+    for (const char *bad : {"AT+GTPCTPOC=4,\"net\",1,3,3\r\n", "AT+GTPCTPOC=4\r\n", "AT+GTPCTPOC=1,x\r\n",
+                            "AT+GTPCTPOC=3,1\r\n"}) {
+        EXPECT_EQ(kReplyError, m.handle(bad)) << bad;
+    }
+    EXPECT_EQ(0u, m.commands.apns.count(4));
+}
+
+TEST(SimModuleCommands, CchoFormsFamiliesAndSeedFields)
+{
+    Seed seed;
+    std::string error;
+    ASSERT_TRUE(parseSeedJson(R"({"euicc": {"firstChannel": 3},
+        "module": {"imei": "111122223333444", "activeSlot": 1, "provIccid": "8901", "pocUsageType": 1,
+                   "cchoForm": "crlf", "family": "channel"}})", seed, &error)) << error;
+    Module m;
+    applySeed(seed, m);
+    EXPECT_EQ("\r\n3\r\n\r\nOK\r\n", m.handle(kCcho));
+    EXPECT_EQ((std::vector<int>{3}), m.openChannels());
+    EXPECT_EQ("\r\n+CGSN: \"111122223333444\"\r\n\r\nOK\r\n", m.handle("AT+CGSN?\r\n"));
+    EXPECT_EQ("\r\n+GTPCTPOC: prov_iccid: 8901\r\n+GTPCTPOC: poc_usage_type: 1\r\n\r\nOK\r\n",
+              m.handle("AT+GTPCTPOC?\r\n"));
+    EXPECT_EQ(kReplyError, m.handle(kOpen));
+    EXPECT_EQ(kReplyError, m.handle("AT+GTDUALSIM=0\r\n"));
+    EXPECT_EQ("\r\n+GTDUALSIM: 1,0\r\n\r\nOK\r\n", m.handle("AT+GTDUALSIM?\r\n"));
+
+    m.config.family = Family::Csim;
+    for (const char *refused : {"AT+CCHO=\"A0000005591010FFFFFFFF8900000100\"\r", "AT+CGLA=3,10,\"0070800100\"\r",
+                                "AT+CCHC=3\r", "AT+ESIMMAP=1\r\n", "AT+ESBP=5,\"SBP_MODEM_CXP\",1\r\n"}) {
+        EXPECT_EQ(kReplyError, m.handle(refused)) << refused;
+    }
+    EXPECT_TRUE(m.euicc.channelOpen(3));
+    EXPECT_EQ(kReplyOk, m.handle("AT+GTDUALSIM=0\r\n"));
+
+    ASSERT_TRUE(parseSeedJson(R"({"module": {"echo": true}})", seed, &error));
+    EXPECT_EQ(CchoForm::Echo, seed.module.cchoForm);
+    EXPECT_FALSE(parseSeedJson(R"({"module": {"family": "usb"}})", seed, &error));
+    EXPECT_FALSE(parseSeedJson(R"({"module": {"cchoForm": "loud"}})", seed, &error));
 }

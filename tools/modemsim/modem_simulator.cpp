@@ -420,6 +420,9 @@ std::string Simulator::control(const std::string &line)
         withModule([&](hbrsim::Module &m) {
             out << "OK platform=" << hbrsim::platformPresetName(m.platform) << " sync=" << m.sync.pending << ","
                 << m.sync.status << " faults=" << m.faults().rules().size() << " commands=" << m.records().at.size();
+            std::string channels;
+            for (int c : m.openChannels()) channels += (channels.empty() ? "" : ",") + std::to_string(c);
+            out << " channels=" << (channels.empty() ? "none" : channels);
         });
         out << " interface=" << (!mbn_ ? "off" : mbn_->interfacePresent() ? "present" : "removed")
             << " session=" << (mbn_ && mbn_->sessionOpen() ? "open" : "closed")

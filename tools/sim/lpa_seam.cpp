@@ -4,6 +4,8 @@
 // characters kept, always NUL-terminated).
 #include "sim_seam.h"
 
+#include "lpa_at_transport.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +13,7 @@
 #include <ctime>
 #include <memory>
 
-extern "C" {
-char read_mipc_buf[16385];
-int64_t quorpciot_lpa_write_intel(int32_t platformType, const char *command, size_t length);
-int64_t quorpciot_lpa_write_mtk(int32_t platformType, const char *command, size_t length);
-int32_t quorpciot_lpa_plat_type(void);
-}
+char read_mipc_buf[AT_TRANSPORT_BUFFER_SIZE];
 
 namespace hbrsim {
 namespace seam {

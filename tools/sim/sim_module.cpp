@@ -28,8 +28,9 @@ bool replyFault(FaultAction a)
 {
     return a == FaultAction::ReplaceReply || a == FaultAction::Silence;
 }
+}  // namespace
 
-bool startsWith(const std::string &s, const char *prefix, std::string &rest)
+bool atStartsWith(const std::string &s, const char *prefix, std::string &rest)
 {
     size_t n = std::char_traits<char>::length(prefix);
     if (s.size() < n) return false;
@@ -41,7 +42,7 @@ bool startsWith(const std::string &s, const char *prefix, std::string &rest)
 }
 
 // Reads a decimal number at pos (at least one digit, at most 6).
-bool readNumber(const std::string &s, size_t &pos, size_t &value)
+bool atReadNumber(const std::string &s, size_t &pos, size_t &value)
 {
     size_t start = pos;
     value = 0;
@@ -53,7 +54,7 @@ bool readNumber(const std::string &s, size_t &pos, size_t &value)
 }
 
 // Reads "<hex>" at pos; the text between the quotes goes to hex.
-bool readQuoted(const std::string &s, size_t &pos, std::string &hex)
+bool atReadQuoted(const std::string &s, size_t &pos, std::string &hex)
 {
     if (pos >= s.size() || s[pos] != '"') return false;
     size_t close = s.find('"', pos + 1);
@@ -63,6 +64,7 @@ bool readQuoted(const std::string &s, size_t &pos, std::string &hex)
     return true;
 }
 
+namespace {
 std::string apduReply(const char *name, const Bytes &response)
 {
     return std::string("\r\n") + name + ": " + std::to_string(response.size() * 2) + ",\"" + toHex(response) +
@@ -74,9 +76,9 @@ bool readLengthAndHex(const std::string &args, size_t pos, Bytes &apdu)
 {
     size_t length = 0;
     std::string hex;
-    if (!readNumber(args, pos, length) || pos >= args.size() || args[pos] != ',') return false;
+    if (!atReadNumber(args, pos, length) || pos >= args.size() || args[pos] != ',') return false;
     ++pos;
-    if (!readQuoted(args, pos, hex) || pos != args.size()) return false;
+    if (!atReadQuoted(args, pos, hex) || pos != args.size()) return false;
     return hex.size() == length && fromHex(hex, apdu);
 }
 }  // namespace
@@ -124,16 +126,19 @@ std::string Module::execute(const std::string &original)
     std::string command = original;
     while (!command.empty() && (command.back() == '\r' || command.back() == '\n')) command.pop_back();
     std::string args;
+    if (familyRefuses(command)) return kReplyError;
     if (std::optional<std::string> reply = transportCommand(command)) return *reply;
-    if (startsWith(command, "AT+CSIM=", args)) return csim(args);
-    if (startsWith(command, "AT+CCHO=", args)) return ccho(args, original);
-    if (startsWith(command, "AT+CGLA=", args)) return cgla(args);
-    if (startsWith(command, "AT+CCHC=", args)) return cchc(args);
-    if (startsWith(command, "AT+CFUN=", args) && args == "1,1") {
+    if (atStartsWith(command, "AT+CSIM=", args)) return csim(args);
+    if (atStartsWith(command, "AT+CCHO=", args)) return ccho(args, original);
+    if (atStartsWith(command, "AT+CGLA=", args)) return cgla(args);
+    if (atStartsWith(command, "AT+CCHC=", args)) return cchc(args);
+    if (atStartsWith(command, "AT+CFUN=", args) && args == "1,1") {
         euicc.reset();
         pendingSysstart_ = config.sysstartAfterReset;
         return kReplyOk;
     }
+    std::string reply;
+    if (moduleCommand(command, reply)) return reply;
     return kReplyError;
 }
 
@@ -156,7 +161,7 @@ std::string Module::ccho(const std::string &args, const std::string &original)
     size_t pos = 0;
     std::string hex;
     Bytes aid;
-    if (!readQuoted(args, pos, hex) || pos != args.size() || !fromHex(hex, aid) || aid.empty()) {
+    if (!atReadQuoted(args, pos, hex) || pos != args.size() || !fromHex(hex, aid) || aid.empty()) {
         return cmeError(kCmeInvalidParameter);
     }
     if (aid != kIsdrAid) return cmeError(kCmeNotFound);
@@ -177,11 +182,11 @@ std::string Module::ccho(const std::string &args, const std::string &original)
         return cmeError(kCmeNotFound);
     }
     std::string reply;
-    if (config.echo) {
+    if (config.cchoForm == CchoForm::Echo) {
         reply = original;
         if (reply.empty() || reply.back() != '\r') reply.push_back('\r');
-        reply += "\r\n";
     }
+    if (config.cchoForm != CchoForm::Bare) reply += "\r\n";
     return reply + std::to_string(channel) + "\r\n" + kReplyOk;
 }
 
@@ -190,7 +195,7 @@ std::string Module::cgla(const std::string &args)
     size_t pos = 0;
     size_t channel = 0;
     Bytes apdu;
-    if (!readNumber(args, pos, channel) || pos >= args.size() || args[pos] != ',' ||
+    if (!atReadNumber(args, pos, channel) || pos >= args.size() || args[pos] != ',' ||
         !readLengthAndHex(args, pos + 1, apdu) || apdu.empty()) {
         return cmeError(kCmeInvalidParameter);
     }
@@ -203,7 +208,7 @@ std::string Module::cchc(const std::string &args)
 {
     size_t pos = 0;
     size_t channel = 0;
-    if (!readNumber(args, pos, channel) || pos != args.size()) return cmeError(kCmeInvalidParameter);
+    if (!atReadNumber(args, pos, channel) || pos != args.size()) return cmeError(kCmeInvalidParameter);
     if (channel == 0 || !euicc.channelOpen(static_cast<int>(channel))) return cmeError(kCmeChannel);
     euicc.transmit(Bytes{0x00, 0x70, 0x80, static_cast<uint8_t>(channel), 0x00});
     return kReplyOk;
@@ -266,7 +271,7 @@ bool Module::setSync(int status, const std::string &pending)
 std::optional<std::string> Module::transportCommand(const std::string &command)
 {
     std::string args;
-    if (startsWith(command, "AT+GTPCTPOC=", args) && args == "6") {
+    if (atStartsWith(command, "AT+GTPCTPOC=", args) && args == "6") {
         return "\r\n+GTPCTPOC: " + sync.pending + "," + std::to_string(sync.status) + "\r\n" + kReplyOk;
     }
     return std::nullopt;

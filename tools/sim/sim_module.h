@@ -13,13 +13,49 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hbrsim {
 
+// Reply form of AT+CCHO: "<n>\r\n\r\nOK\r\n" bare, behind the echo of the
+// command, or behind a leading CR LF without the echo.
+enum class CchoForm { Bare, Echo, LeadingCrLf };
+
+// Command families the module accepts: all, the logical-channel family
+// (no AT+CSIM, no AT+GTDUALSIM=<n>) or the AT+CSIM family (no AT+CCHO,
+// AT+CGLA, AT+CCHC, AT+ESIMMAP, AT+ESBP).
+enum class Family { Any, Channel, Csim };
+
 struct ModuleConfig {
-    bool echo = false;                // AT+CCHO puts the command text first in its reply
+    CchoForm cchoForm = CchoForm::Bare;
     bool sysstartAfterReset = false;  // after AT+CFUN=1,1 the next reply is "^SYSSTART"
+    Family family = Family::Any;
+    // Module state that the module commands read and change.
+    std::string imei = "356938035643809";
+    int activeSlot = 0;               // AT+GTDUALSIM / AT+ESIMMAP
+    std::string provIccid;            // "prov_iccid:" of AT+GTPCTPOC?
+    int pocUsageType = 0;             // "poc_usage_type:" of AT+GTPCTPOC?
+};
+
+// One APN record of AT+GTPCTPOC=<4|5>,..., as received.
+struct ApnRecord {
+    std::string apn;
+    int fixed = 0;
+    int pdpType = 0;
+    int pdpTypeAgain = 0;
+    int authType = 0;
+    std::string username;
+    std::string password;
+};
+
+// What the module commands did, in order, for tests to read.
+struct ModuleCommandRecord {
+    std::vector<int> slotChanges;                // active slot after each change
+    std::vector<std::pair<int, int>> reports;    // AT+GTPCTPOC=<a>,<b> with a 0, 1 or 2
+    int syncCount = 0;                           // AT+GTPCTPOC=3
+    std::map<int, ApnRecord> apns;               // by kind: 4 attach, 5 internet
+    std::vector<int> cxpValues;                  // AT+ESBP=5,"SBP_MODEM_CXP",<n>
 };
 
 // The writer result that stands for "the command's length minus one".
@@ -83,9 +119,13 @@ public:
     ModuleConfig config;
     Euicc euicc;
 
+    ModuleCommandRecord commands;
+
     Records &records() { return euicc.records; }
     FaultPlan &faults() { return euicc.faults; }
     IsdrState &state() { return euicc.isdr.state; }
+    // The logical channels open now (1 to 19).
+    std::vector<int> openChannels() const;
 
 private:
     std::string execute(const std::string &command);
@@ -93,6 +133,12 @@ private:
     std::string ccho(const std::string &args, const std::string &original);
     std::string cgla(const std::string &args);
     std::string cchc(const std::string &args);
+    // The module commands (sim_module_commands.cpp): true when `command`
+    // (terminators stripped) is one of them, with its reply.
+    bool moduleCommand(const std::string &command, std::string &reply);
+    // True when the configured family refuses `command`.
+    bool familyRefuses(const std::string &command) const;
+    std::string pctpoc(const std::string &args);  // AT+GTPCTPOC=<0..5>...
     std::optional<std::string> transportCommand(const std::string &command);
     bool pendingSysstart_ = false;
     std::map<int, std::function<void(const Unsolicited &)>> sinks_;
@@ -103,6 +149,14 @@ private:
 extern const char kReplyOk[];
 extern const char kReplyError[];
 std::string cmeError(int code);
+
+// AT text parsing shared by the module's command handlers.
+// `s` starts with `prefix` (letters compared without case); `rest` gets the remainder.
+bool atStartsWith(const std::string &s, const char *prefix, std::string &rest);
+// A decimal number at pos (1 to 6 digits); pos moves behind it.
+bool atReadNumber(const std::string &s, size_t &pos, size_t &value);
+// "<text>" at pos; pos moves behind the closing quote.
+bool atReadQuoted(const std::string &s, size_t &pos, std::string &text);
 
 }  // namespace hbrsim
 

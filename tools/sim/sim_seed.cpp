@@ -65,6 +65,13 @@ Seed &Seed::certificates(const std::string &pkiDir)
     if (!loadCredentials(pkiDir, isdr.info.credentials, &error)) throw std::invalid_argument(error);
     return *this;
 }
+Seed &Seed::imei(const std::string &digits) { module.imei = digits; return *this; }
+Seed &Seed::activeSlot(int slot) { module.activeSlot = slot; return *this; }
+Seed &Seed::provIccid(const std::string &text) { module.provIccid = text; return *this; }
+Seed &Seed::pocUsageType(int type) { module.pocUsageType = type; return *this; }
+Seed &Seed::cchoForm(CchoForm form) { module.cchoForm = form; return *this; }
+Seed &Seed::family(Family f) { module.family = f; return *this; }
+Seed &Seed::firstChannel(int channel) { euicc.firstChannel = channel; return *this; }
 
 void applySeed(const Seed &seed, Module &module)
 {
@@ -213,6 +220,22 @@ SelectAnswer selectAnswerFromName(const std::string &name)
     if (name == "fci91") return SelectAnswer::Fci91;
     throw std::invalid_argument("unknown selectAnswer \"" + name + "\"");
 }
+
+CchoForm cchoFormFromName(const std::string &name)
+{
+    if (name == "bare") return CchoForm::Bare;
+    if (name == "echo") return CchoForm::Echo;
+    if (name == "crlf") return CchoForm::LeadingCrLf;
+    throw std::invalid_argument("unknown cchoForm \"" + name + "\"");
+}
+
+Family familyFromName(const std::string &name)
+{
+    if (name == "any") return Family::Any;
+    if (name == "channel") return Family::Channel;
+    if (name == "csim") return Family::Csim;
+    throw std::invalid_argument("unknown family \"" + name + "\"");
+}
 }  // namespace
 
 namespace {
@@ -288,8 +311,15 @@ bool parseSeedJson(const std::string &json, Seed &seed, std::string *error)
         }
         const cJSON *m = cJSON_GetObjectItemCaseSensitive(r, "module");
         if (cJSON_IsObject(m)) {
-            out.module.echo = boolField(m, "echo", out.module.echo);
+            // "echo" (true or false) is the older spelling of cchoForm "echo" / "bare".
+            if (has(m, "echo")) out.module.cchoForm = boolField(m, "echo", false) ? CchoForm::Echo : CchoForm::Bare;
+            if (has(m, "cchoForm")) out.module.cchoForm = cchoFormFromName(stringField(m, "cchoForm", ""));
             out.module.sysstartAfterReset = boolField(m, "sysstartAfterReset", out.module.sysstartAfterReset);
+            if (has(m, "family")) out.module.family = familyFromName(stringField(m, "family", ""));
+            out.module.imei = stringField(m, "imei", out.module.imei);
+            out.module.activeSlot = static_cast<int>(numberField(m, "activeSlot", out.module.activeSlot));
+            out.module.provIccid = stringField(m, "provIccid", out.module.provIccid);
+            out.module.pocUsageType = static_cast<int>(numberField(m, "pocUsageType", out.module.pocUsageType));
         }
         transportSeedFromJson(r, out);
     } catch (const std::invalid_argument &ex) {

@@ -50,6 +50,14 @@ struct Seed {
     // euicc.der of a PKI folder; throws std::invalid_argument when they
     // cannot be read.
     Seed &certificates(const std::string &pkiDir);
+    // The module's own state and reply forms.
+    Seed &imei(const std::string &digits);
+    Seed &activeSlot(int slot);
+    Seed &provIccid(const std::string &text);
+    Seed &pocUsageType(int type);
+    Seed &cchoForm(CchoForm form);
+    Seed &family(Family f);
+    Seed &firstChannel(int channel);
 };
 
 // Puts the seed into a module (state, eUICC options, module options).

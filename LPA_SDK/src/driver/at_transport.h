@@ -1,40 +1,8 @@
-/*
- * The AT transport the generic-modem driver sends its commands through.
- * The engine only declares these symbols; the host program defines them
- * (the agent, the simulator's seam in tests, a null seam in examples), so
- * liblpa.so leaves them undefined and they resolve at link time.
- *
- * Writers: command is the NUL-terminated AT command text ending in "\r",
- * length its strlen. Success is a result equal to length, after the whole
- * reply was stored in read_mipc_buf (cleared first, at most 16,384
- * characters, NUL-terminated). -1 means send or receive failed, 0 out of
- * memory; after any result other than length the buffer is not read.
- */
+/* The AT transport the generic-modem driver sends its commands through:
+ * the host program's symbols, declared in the public lpa_at_transport.h. */
 #ifndef AT_TRANSPORT_H
 #define AT_TRANSPORT_H
 
-#include <stddef.h>
-#include <stdint.h>
-
-#ifdef __cplusplus
-extern "C" {
-#endif
-
-#define AT_TRANSPORT_BUFFER_SIZE 16385
-
-/* Platform types 1 and 2 (Intel and the maker's USB module) use the first
- * writer; every other value uses the second. */
-int64_t quorpciot_lpa_write_intel(int32_t platformType, const char *command, size_t length);
-int64_t quorpciot_lpa_write_mtk(int32_t platformType, const char *command, size_t length);
-
-/* The AT response buffer. */
-extern char read_mipc_buf[AT_TRANSPORT_BUFFER_SIZE];
-
-/* The current platform type, read before every AT command. */
-int32_t quorpciot_lpa_plat_type(void);
-
-#ifdef __cplusplus
-}
-#endif
+#include "lpa_at_transport.h"
 
 #endif /* AT_TRANSPORT_H */
