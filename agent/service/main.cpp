@@ -2,6 +2,8 @@
 // foreground until SIGTERM or SIGINT (see docs/platform.md).
 #include "service_shell.h"
 
+#include <cloud_sign.h>
+
 int main()
 {
     static char serviceName[] = HBR_SERVICE_NAME;
@@ -9,6 +11,7 @@ int main()
         {serviceName, ServiceMain},
         {nullptr, nullptr},
     };
+    SetDefaultRandFile();
     StartServiceCtrlDispatcherA(table);
     return 0;
 }
