@@ -33,7 +33,8 @@ string(APPEND code "#include \"deployment.h\"\n\nnamespace {\n")
 set(accessors "")
 
 # The PEM files, as deployment.h lists them.
-file(STRINGS "${HEADER}" lines REGEX "X\\([A-Za-z0-9_]+, \"[^\"]+\"\\)")
+file(READ "${HEADER}" header_text)
+string(REGEX MATCHALL "X\\([A-Za-z0-9_]+, \"[^\"]+\"\\)" lines "${header_text}")
 foreach(line IN LISTS lines)
   string(REGEX MATCH "X\\(([A-Za-z0-9_]+), \"([^\"]+)\"\\)" _ "${line}")
   set(name ${CMAKE_MATCH_1})

@@ -52,38 +52,6 @@ std::vector<std::string> ChildEnvironment(const EnvironmentList &extra)
 
 }  // namespace
 
-pid_t StartChildProcess(const std::string &path, std::vector<std::string> arguments,
-                        std::vector<std::string> *environment, int outputFd, int errorFd)
-{
-    auto pointers = [](std::vector<std::string> &texts) {
-        std::vector<char *> result;
-        for (auto &text : texts) {
-            result.push_back(&text[0]);
-        }
-        result.push_back(nullptr);
-        return result;
-    };
-    std::vector<char *> argv = pointers(arguments);
-    std::vector<char *> envp;
-    if (environment != nullptr) {
-        envp = pointers(*environment);
-    }
-    pid_t pid = fork();
-    if (pid < 0) {
-        ADD_FAILURE() << "fork: " << std::strerror(errno);
-        return -1;
-    }
-    if (pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(outputFd, STDOUT_FILENO);
-        dup2(errorFd, STDERR_FILENO);
-        execve(path.c_str(), argv.data(), environment != nullptr ? envp.data() : environ);
-        _exit(127);
-    }
-    return pid;
-}
-
 bool InFreshProcess()
 {
     const char *marker = std::getenv(kChildVariable);

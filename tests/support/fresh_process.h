@@ -20,6 +20,8 @@
 
 #include <sys/types.h>
 
+#include "test_util.h"
+
 namespace hbr_test {
 
 using EnvironmentList = std::vector<std::pair<std::string, std::string>>;
@@ -32,13 +34,6 @@ bool RunInFreshProcess(const EnvironmentList &extraEnvironment = {});
 // True when this process is the child started for the current test.
 bool InFreshProcess();
 
-// Starts the program at path with the arguments (argument 0 included) and
-// the environment (this process's own when NULL), its standard output and
-// error on the given descriptors. The child is killed when this process
-// ends, so it never outlives a test, even a crashing one. Answers its pid,
-// or -1 with a test failure. Open descriptors should be close-on-exec.
-pid_t StartChildProcess(const std::string &path, std::vector<std::string> arguments,
-                        std::vector<std::string> *environment, int outputFd, int errorFd);
 
 }  // namespace hbr_test
 

@@ -8,8 +8,15 @@
 #include <fstream>
 #include <sstream>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace hbr_test {
 
@@ -149,6 +156,38 @@ int FindLine(const std::vector<std::string> &lines, const std::string &needle, i
         }
     }
     return -1;
+}
+
+pid_t StartChildProcess(const std::string &path, std::vector<std::string> arguments,
+                        std::vector<std::string> *environment, int outputFd, int errorFd)
+{
+    auto pointers = [](std::vector<std::string> &texts) {
+        std::vector<char *> result;
+        for (auto &text : texts) {
+            result.push_back(&text[0]);
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    std::vector<char *> argv = pointers(arguments);
+    std::vector<char *> envp;
+    if (environment != nullptr) {
+        envp = pointers(*environment);
+    }
+    pid_t pid = fork();
+    if (pid < 0) {
+        ADD_FAILURE() << "fork: " << std::strerror(errno);
+        return -1;
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(outputFd, STDOUT_FILENO);
+        dup2(errorFd, STDERR_FILENO);
+        execve(path.c_str(), argv.data(), environment != nullptr ? envp.data() : environ);
+        _exit(127);
+    }
+    return pid;
 }
 
 }  // namespace hbr_test

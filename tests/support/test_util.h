@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace hbr_test {
 
 // Creates a unique folder under $TMPDIR (or /tmp); fails the test on error.
@@ -39,6 +41,14 @@ std::vector<std::string> LinesContaining(const std::vector<std::string> &lines, 
 
 // Index of the first line holding needle at or after from, or -1.
 int FindLine(const std::vector<std::string> &lines, const std::string &needle, int from = 0);
+
+// Starts the program at path with the arguments (argument 0 included) and
+// the environment (this process's own when NULL), its standard output and
+// error on the given descriptors. The child is killed when this process
+// ends, so it never outlives a test, even a crashing one. Answers its pid,
+// or -1 with a test failure. Open descriptors should be close-on-exec.
+pid_t StartChildProcess(const std::string &path, std::vector<std::string> arguments,
+                        std::vector<std::string> *environment, int outputFd, int errorFd);
 
 }  // namespace hbr_test
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A local HTTPS test server (Python 3 standard library only).
 
-It binds 127.0.0.1 on a free port and prints "PORT <n>" once it listens.
+It binds 127.0.0.1 on a free port and prints "PORT <n>" once it listens
+(a cloud role prints its URLs, "URL <name> <url>", just before).
 Each request is recorded in the record folder as three files, numbered
 from 1 in the order the requests complete their head:
   req-<n>.head  the request line and header lines exactly as received
@@ -332,9 +333,9 @@ def main():
         if "{pad}" in address:  # filled with 'p' up to 128 characters in all
             address = address.replace("{pad}", "p" * max(0, 128 - len(address) + len("{pad}")))
         server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record)
-    print("PORT %d" % port, flush=True)
-    for line in urls:
+    for line in urls:  # before the port: launchers stop reading at "PORT"
         print(line, flush=True)
+    print("PORT %d" % port, flush=True)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

@@ -1,0 +1,1 @@
+#include "cloud_fixture.h"
