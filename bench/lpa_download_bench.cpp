@@ -1,9 +1,10 @@
 // One whole lpaDownloadProfile per iteration: the engine over the
 // in-process simulated module to a loopback test SM-DP+ this program
 // starts, for 10, 50 and 120 KB of decoded package, at the log levels DEB
-// and ERR. Counters per download: engine CPU (process CPU, curl's threads
-// included, minus the simulator's own CPU), peak tracked bytes and blocks,
-// AT commands, the driver's short reply polls and their wait, and the wall
+// and ERR. Counters per download: the wall time, the process CPU (curl's
+// threads and the simulator included) and their ratio; engine CPU (process
+// CPU minus the simulator's own CPU), peak tracked bytes and blocks, AT
+// commands, the driver's short reply polls and their wait, and the wall
 // time without that wait.
 #include <benchmark/benchmark.h>
 
@@ -67,7 +68,7 @@ void BM_Download(benchmark::State &state)
     lpaManagerSetCertPath(hbr_test::HttpsTestServer::PkiFile("ca.crt").c_str());
     lpaCoreLogSetLevel(level);
 
-    double engineCpuMs = 0, peakBytes = 0, peakBlocks = 0, atCommands = 0, polls = 0, pollWaitMs = 0, wallMs = 0;
+    double wallTotalMs = 0, processCpuMs = 0, engineCpuMs = 0, peakBytes = 0, peakBlocks = 0, atCommands = 0, polls = 0, pollWaitMs = 0, wallMs = 0;
     int failures = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -88,7 +89,10 @@ void BM_Download(benchmark::State &state)
         uint64_t wall = WallNanos() - wall0;
         LpaCoreMemoryCounters end = lpaCoreMemoryTestCounters();
         failures += ok ? 0 : 1;
-        engineCpuMs += static_cast<double>((ProcessCpuNanos() - cpu0) - (hbrsim::seam::cpuNanos() - sim0)) / 1e6;
+        uint64_t cpu = ProcessCpuNanos() - cpu0;
+        wallTotalMs += static_cast<double>(wall) / 1e6;
+        processCpuMs += static_cast<double>(cpu) / 1e6;
+        engineCpuMs += static_cast<double>(cpu - (hbrsim::seam::cpuNanos() - sim0)) / 1e6;
         peakBytes += end.maxLiveBytes - start.liveBytes;
         peakBlocks += end.maxLiveBlocks - start.liveBlocks;
         atCommands += static_cast<double>(hbrsim::seam::module().records().at.size());
@@ -105,6 +109,9 @@ void BM_Download(benchmark::State &state)
         state.SkipWithError("a download failed");
     }
     auto avg = benchmark::Counter::kAvgIterations;
+    state.counters["wall_ms"] = benchmark::Counter(wallTotalMs, avg);
+    state.counters["process_cpu_ms"] = benchmark::Counter(processCpuMs, avg);
+    state.counters["wall_per_cpu"] = processCpuMs > 0 ? wallTotalMs / processCpuMs : 0;
     state.counters["engine_cpu_ms"] = benchmark::Counter(engineCpuMs, avg);
     state.counters["peak_bytes"] = benchmark::Counter(peakBytes, avg);
     state.counters["peak_blocks"] = benchmark::Counter(peakBlocks, avg);

@@ -40,9 +40,11 @@ static const char *_boolText(bool value)
 }
 
 /* True when text is given and has fewer than LPA_PATH_SIZE characters. */
+/* An empty folder would put the log and the configuration file at the
+ * filesystem root; it is refused like a missing one. */
 static bool _isUsableFolder(const char *text)
 {
-    return text != NULL && strnlen(text, LPA_PATH_SIZE) < LPA_PATH_SIZE;
+    return text != NULL && text[0] != '\0' && strnlen(text, LPA_PATH_SIZE) < LPA_PATH_SIZE;
 }
 
 /* Formats into a path buffer; false when the result needs LPA_PATH_SIZE

@@ -9,6 +9,6 @@ int main()
         {serviceName, ServiceMain},
         {nullptr, nullptr},
     };
-    StartServiceCtrlDispatcherA(table);
-    return 0;
+    // Fails when another instance of the service already runs.
+    return StartServiceCtrlDispatcherA(table) ? 0 : 1;
 }

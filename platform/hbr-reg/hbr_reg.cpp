@@ -54,16 +54,34 @@ int SyntaxError()
 
 int StatusError(LSTATUS rc)
 {
+    const char *text;
     switch (rc) {
     case ERROR_FILE_NOT_FOUND:
-        return Fail("The system was unable to find the specified registry key or value.");
+        text = "The system cannot find the file specified.";
+        break;
     case ERROR_ACCESS_DENIED:
-        return Fail("Access is denied.");
+        text = "Access is denied.";
+        break;
+    case ERROR_INVALID_PARAMETER:
+        text = "The parameter is incorrect.";
+        break;
+    case 1015: // ERROR_REGISTRY_CORRUPT
+        text = "The registry is corrupted.";
+        break;
     case ERROR_KEY_DELETED:
-        return Fail("Illegal operation attempted on a registry key that has been marked for deletion.");
+        text = "Illegal operation attempted on a registry key that has been marked for deletion.";
+        break;
+    case ERROR_SERVICE_ALREADY_RUNNING:
+        text = "An instance of the service is already running.";
+        break;
+    case 1117: // ERROR_IO_DEVICE
+        text = "The request could not be performed because of an I/O device error.";
+        break;
     default:
-        return Fail("The registry operation failed (error " + std::to_string(rc) + ").");
+        text = "The registry operation failed.";
+        break;
     }
+    return Fail(std::string(text) + " (error " + std::to_string(rc) + ")");
 }
 
 bool IEquals(const std::string &a, const char *b)
@@ -341,6 +359,19 @@ int DoAdd(const Options &o)
         return SyntaxError();
     }
 
+    // The first key of the path that does not exist yet: a failed add
+    // removes the chain it made from there.
+    std::string created;
+    for (size_t at = 0; created.empty() && at != std::string::npos;) {
+        at = o.keyPath.find('\\', at + 1);
+        std::string prefix = o.keyPath.substr(0, at);
+        HKEY probe;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, prefix.c_str(), 0, KEY_READ, &probe) == ERROR_SUCCESS) {
+            RegCloseKey(probe);
+        } else {
+            created = prefix;
+        }
+    }
     HKEY key;
     LSTATUS rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, o.keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                  nullptr);
@@ -357,6 +388,9 @@ int DoAdd(const Options &o)
     }
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) {
+        if (!created.empty()) {
+            RegDeleteTreeA(HKEY_LOCAL_MACHINE, created.c_str());
+        }
         return StatusError(rc);
     }
     std::printf("The operation completed successfully.\n");

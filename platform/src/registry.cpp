@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <new>
+#include <stdexcept>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,12 +43,16 @@ LSTATUS FromErrno(int err)
         return 112; // ERROR_DISK_FULL
     case ENOMEM:
         return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+        return ERROR_INVALID_PARAMETER; // a key name longer than a folder name can be
     default:
         return 1117; // ERROR_IO_DEVICE
     }
 }
 
-std::string RootDir()
+} // namespace
+
+std::string RegistryRootDir()
 {
     const char *env = std::getenv("HBR_REGISTRY_ROOT");
     std::string root = (env != nullptr && *env != '\0') ? env : kDefaultRoot;
@@ -55,6 +61,8 @@ std::string RootDir()
     }
     return root;
 }
+
+namespace {
 
 char Lower(char c)
 {
@@ -197,9 +205,72 @@ struct ValuesFile {
     }
 };
 
+// A decimal number of digits only, at most `max`; nothing can wrap.
+bool ParseDecimal(const std::string &text, uint64_t max, uint64_t *out)
+{
+    if (text.empty() || text.size() > 20) {
+        return false;
+    }
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (max - digit) / 10) {
+            return false;
+        }
+        value = value * 10 + digit;
+    }
+    *out = value;
+    return true;
+}
+
+// The fields of a line separated by single blanks.
+std::vector<std::string> SplitFields(const std::string &line)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+        if (c == ' ') {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+// One value line: "<type> <byte count> <name> <hex or ->". Every field is
+// checked against the text actually present; any other shape is corrupt.
+bool ParseValueLine(const std::string &line, StoredValue *v)
+{
+    std::vector<std::string> f = SplitFields(line);
+    uint64_t type = 0, count = 0;
+    if (f.size() != 4 || !ParseDecimal(f[0], 0xFFFFFFFFu, &type) || !ParseDecimal(f[1], UINT64_MAX, &count) ||
+        f[2].empty() || f[3].empty()) {
+        return false;
+    }
+    const std::string &hex = f[3];
+    size_t bytes = hex == "-" ? 0 : hex.size() / 2;
+    if ((hex != "-" && (hex.size() % 2 != 0 || bytes == 0)) || count != bytes) {
+        return false;
+    }
+    v->type = static_cast<DWORD>(type);
+    v->name = DecodeValueName(f[2]);
+    v->data.resize(bytes);
+    for (size_t i = 0; i < bytes; ++i) {
+        int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        v->data[i] = static_cast<BYTE>(hi * 16 + lo);
+    }
+    return true;
+}
+
 LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = false)
 {
-    std::ifstream in(dir + "/" + kValuesFile);
+    std::ifstream in(dir + "/" + kValuesFile, std::ios::binary);
     if (!in) {
         struct stat st;
         if (stat(dir.c_str(), &st) != 0) {
@@ -207,50 +278,63 @@ LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = fal
         }
         return ERROR_SUCCESS; // no values yet
     }
-    std::string magic;
-    if (!(in >> magic >> vf->serial) || magic != kValuesMagic) {
+    std::string line;
+    std::vector<std::string> header;
+    if (!std::getline(in, line) || (header = SplitFields(line)).size() != 2 || header[0] != kValuesMagic ||
+        !ParseDecimal(header[1], UINT64_MAX, &vf->serial)) {
         return kRegistryCorrupt;
     }
     if (headerOnly) {
         return ERROR_SUCCESS;
     }
-    std::string line;
-    std::getline(in, line);
     while (std::getline(in, line)) {
         if (line.empty()) {
             continue;
         }
-        std::istringstream ls(line);
         StoredValue v;
-        size_t count = 0;
-        std::string name, hex;
-        if (!(ls >> v.type >> count >> name >> hex)) {
+        if (!ParseValueLine(line, &v)) {
             return kRegistryCorrupt;
-        }
-        v.name = DecodeValueName(name);
-        if (hex == "-") {
-            hex.clear();
-        }
-        if (hex.size() != count * 2) {
-            return kRegistryCorrupt;
-        }
-        v.data.resize(count);
-        for (size_t i = 0; i < count; ++i) {
-            int hi = HexDigit(hex[2 * i]), lo = HexDigit(hex[2 * i + 1]);
-            if (hi < 0 || lo < 0) {
-                return kRegistryCorrupt;
-            }
-            v.data[i] = static_cast<BYTE>(hi * 16 + lo);
         }
         vf->values.push_back(std::move(v));
     }
-    return ERROR_SUCCESS;
+    return in.bad() ? 1117 : ERROR_SUCCESS;
 }
 
 std::atomic<unsigned> g_tempCounter{0};
+const char kTempPrefix[] = ".values.tmp.";
+
+// Removes the temp files of writers that were killed between writing and
+// renaming: ".values.tmp.<pid>.<n>" of a process that no longer exists.
+// Called under the store lock, so no live writer of this root is between
+// the two steps unless its process is alive.
+void SweepDeadTemps(const std::string &dir)
+{
+    DIR *d = opendir(dir.c_str());
+    if (d == nullptr) {
+        return;
+    }
+    const size_t prefix = sizeof(kTempPrefix) - 1;
+    while (struct dirent *e = readdir(d)) {
+        if (std::strncmp(e->d_name, kTempPrefix, prefix) != 0) {
+            continue;
+        }
+        const char *digits = e->d_name + prefix;
+        char *end = nullptr;
+        errno = 0;
+        long pid = std::strtol(digits, &end, 10);
+        if (errno != 0 || end == digits || *end != '.' || pid <= 0 || pid == static_cast<long>(getpid())) {
+            continue;
+        }
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+            unlink((dir + "/" + e->d_name).c_str());
+        }
+    }
+    closedir(d);
+}
 
 LSTATUS WriteValues(const std::string &dir, const ValuesFile &vf)
 {
+    SweepDeadTemps(dir);
     std::string text = std::string(kValuesMagic) + " " + std::to_string(vf.serial) + "\n";
     for (const auto &v : vf.values) {
         text += std::to_string(v.type) + " " + std::to_string(v.data.size()) + " " + EncodeValueName(v.name) + " ";
@@ -263,7 +347,7 @@ LSTATUS WriteValues(const std::string &dir, const ValuesFile &vf)
         }
         text += "\n";
     }
-    std::string tmp = dir + "/.values.tmp." + std::to_string(getpid()) + "." + std::to_string(g_tempCounter++);
+    std::string tmp = dir + "/" + kTempPrefix + std::to_string(getpid()) + "." + std::to_string(g_tempCounter++);
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         return FromErrno(errno);
@@ -452,7 +536,7 @@ LSTATUS CheckAlive(const Key &key)
 LSTATUS ResolveBase(HKEY h, Base *base)
 {
     if (h == HKEY_LOCAL_MACHINE) {
-        base->root = RootDir();
+        base->root = RegistryRootDir();
         base->dir = base->root + "/HKLM";
         return ERROR_SUCCESS;
     }
@@ -564,6 +648,7 @@ void SnapshotInto(const std::string &dir, const std::string &rel, bool subtree, 
     }
     ks.dev = st.st_dev;
     ks.ino = st.st_ino;
+    ks.dir = dir;
     ValuesFile vf;
     ReadValues(dir, &vf, true);
     ks.serial = vf.serial;
@@ -613,278 +698,328 @@ bool SnapshotChanged(const Snapshot &before, const Snapshot &after, DWORD filter
     return false;
 }
 
+namespace {
+// The registry never throws out of a call: a failed allocation, or any
+// other exception, becomes the error a Win32 caller expects.
+template <class Fn> LSTATUS Guarded(Fn fn)
+{
+    try {
+        return fn();
+    } catch (const std::bad_alloc &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::length_error &) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        return 1117; // ERROR_IO_DEVICE
+    }
+}
+
+} // namespace
 } // namespace hbr
 
 using namespace hbr;
 
 extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult)
 {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string dir;
-    rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    return NewKeyHandle(base.root, dir, phkResult);
+    return Guarded([&]() -> LSTATUS {
+        if (phkResult == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::string dir;
+        rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        return NewKeyHandle(base.root, dir, phkResult);
+    });
 }
 
 extern "C" LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM,
                                           const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    if (phkResult == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    if (!base.key) {
-        rc = MakeDirs(base.dir);
+    return Guarded([&]() -> LSTATUS {
+        if (phkResult == nullptr) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
         if (rc != ERROR_SUCCESS) {
             return rc;
         }
-    }
-    StoreLock lock(base.root);
-    if (lock.status() != ERROR_SUCCESS) {
-        return lock.status();
-    }
-    if (base.key && (rc = CheckAlive(*base.key)) != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string cur = base.dir;
-    bool created = false;
-    for (const auto &part : SplitPath(lpSubKey)) {
-        std::string next;
-        rc = FindChild(cur, part, &next);
-        if (rc == ERROR_FILE_NOT_FOUND) {
-            next = cur + "/" + EncodeKeyName(part);
-            if (mkdir(next.c_str(), 0755) != 0) {
-                return FromErrno(errno);
+        if (!base.key) {
+            rc = MakeDirs(base.dir);
+            if (rc != ERROR_SUCCESS) {
+                return rc;
             }
-            created = true;
-        } else if (rc != ERROR_SUCCESS) {
-            return rc;
-        } else {
-            created = false;
         }
-        cur = next;
-    }
-    rc = NewKeyHandle(base.root, cur, phkResult);
-    if (rc == ERROR_SUCCESS && lpdwDisposition != nullptr) {
-        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    }
-    return rc;
+        StoreLock lock(base.root);
+        if (lock.status() != ERROR_SUCCESS) {
+            return lock.status();
+        }
+        if (base.key && (rc = CheckAlive(*base.key)) != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::string cur = base.dir;
+        bool created = false;
+        std::vector<std::string> made; // removed again when a later step fails
+        auto undo = [&made](LSTATUS failure) {
+            for (auto it = made.rbegin(); it != made.rend(); ++it) {
+                rmdir(it->c_str());
+            }
+            return failure;
+        };
+        for (const auto &part : SplitPath(lpSubKey)) {
+            std::string next;
+            rc = FindChild(cur, part, &next);
+            if (rc == ERROR_FILE_NOT_FOUND) {
+                next = cur + "/" + EncodeKeyName(part);
+                if (mkdir(next.c_str(), 0755) != 0) {
+                    return undo(FromErrno(errno));
+                }
+                made.push_back(next);
+                created = true;
+            } else if (rc != ERROR_SUCCESS) {
+                return undo(rc);
+            } else {
+                created = false;
+            }
+            cur = next;
+        }
+        rc = NewKeyHandle(base.root, cur, phkResult);
+        if (rc != ERROR_SUCCESS) {
+            return undo(rc);
+        }
+        if (rc == ERROR_SUCCESS && lpdwDisposition != nullptr) {
+            *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+        }
+        return rc;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                                            LPDWORD lpcbData)
 {
-    if (lpData != nullptr && lpcbData == nullptr) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    ValuesFile vf;
-    LSTATUS rc = ReadKeyValues(hKey, &vf);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    StoredValue *v = vf.Find(NameOrDefault(lpValueName));
-    if (v == nullptr) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (lpType != nullptr) {
-        *lpType = v->type;
-    }
-    DWORD size = static_cast<DWORD>(v->data.size());
-    if (lpData == nullptr) {
-        if (lpcbData != nullptr) {
-            *lpcbData = size;
+    return Guarded([&]() -> LSTATUS {
+        if (lpData != nullptr && lpcbData == nullptr) {
+            return ERROR_INVALID_PARAMETER;
         }
-        return ERROR_SUCCESS;
-    }
-    if (*lpcbData < size) {
+        ValuesFile vf;
+        LSTATUS rc = ReadKeyValues(hKey, &vf);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        StoredValue *v = vf.Find(NameOrDefault(lpValueName));
+        if (v == nullptr) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (lpType != nullptr) {
+            *lpType = v->type;
+        }
+        DWORD size = static_cast<DWORD>(v->data.size());
+        if (lpData == nullptr) {
+            if (lpcbData != nullptr) {
+                *lpcbData = size;
+            }
+            return ERROR_SUCCESS;
+        }
+        if (*lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        if (size > 0) {
+            std::memcpy(lpData, v->data.data(), size);
+        }
         *lpcbData = size;
-        return ERROR_MORE_DATA;
-    }
-    if (size > 0) {
-        std::memcpy(lpData, v->data.data(), size);
-    }
-    *lpcbData = size;
-    return ERROR_SUCCESS;
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE *lpData,
                                          DWORD cbData)
 {
-    if (lpData == nullptr && cbData != 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string name = NameOrDefault(lpValueName);
-    return MutateValues(base, [&](ValuesFile &vf) {
-        StoredValue *v = vf.Find(name);
-        if (v == nullptr) {
-            vf.values.emplace_back();
-            v = &vf.values.back();
-            v->name = name;
+    return Guarded([&]() -> LSTATUS {
+        if (lpData == nullptr && cbData != 0) {
+            return ERROR_INVALID_PARAMETER;
         }
-        v->type = dwType;
-        v->data.assign(lpData, lpData + cbData);
-        return static_cast<LSTATUS>(ERROR_SUCCESS);
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::string name = NameOrDefault(lpValueName);
+        return MutateValues(base, [&](ValuesFile &vf) {
+            StoredValue *v = vf.Find(name);
+            if (v == nullptr) {
+                vf.values.emplace_back();
+                v = &vf.values.back();
+                v->name = name;
+            }
+            v->type = dwType;
+            v->data.assign(lpData, lpData + cbData);
+            return static_cast<LSTATUS>(ERROR_SUCCESS);
+        });
     });
 }
 
 extern "C" LSTATUS WINAPI RegSetKeyValueA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName, DWORD dwType,
                                           LPCVOID lpData, DWORD cbData)
 {
-    if (lpSubKey == nullptr || SplitPath(lpSubKey).empty()) {
-        return RegSetValueExA(hKey, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
-    }
-    HKEY sub = nullptr;
-    LSTATUS rc = RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr);
-    if (rc != ERROR_SUCCESS) {
+    return Guarded([&]() -> LSTATUS {
+        if (lpSubKey == nullptr || SplitPath(lpSubKey).empty()) {
+            return RegSetValueExA(hKey, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
+        }
+        HKEY sub = nullptr;
+        LSTATUS rc = RegCreateKeyExA(hKey, lpSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        rc = RegSetValueExA(sub, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
+        RegCloseKey(sub);
         return rc;
-    }
-    rc = RegSetValueExA(sub, lpValueName, 0, dwType, static_cast<const BYTE *>(lpData), cbData);
-    RegCloseKey(sub);
-    return rc;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::string name = NameOrDefault(lpValueName);
-    return MutateValues(base, [&](ValuesFile &vf) {
-        for (auto it = vf.values.begin(); it != vf.values.end(); ++it) {
-            if (IEquals(it->name, name)) {
-                vf.values.erase(it);
-                return static_cast<LSTATUS>(ERROR_SUCCESS);
-            }
+    return Guarded([&]() -> LSTATUS {
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
         }
-        return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        std::string name = NameOrDefault(lpValueName);
+        return MutateValues(base, [&](ValuesFile &vf) {
+            for (auto it = vf.values.begin(); it != vf.values.end(); ++it) {
+                if (IEquals(it->name, name)) {
+                    vf.values.erase(it);
+                    return static_cast<LSTATUS>(ERROR_SUCCESS);
+                }
+            }
+            return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        });
     });
 }
 
 extern "C" LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    StoreLock lock(base.root);
-    if (lock.status() != ERROR_SUCCESS) {
-        return lock.status();
-    }
-    std::string dir;
-    rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    if (dir != base.dir) {
-        return DeleteKeyFolder(dir);
-    }
-    // No subkey: empty the key itself, keeping it.
-    std::vector<std::string> entries;
-    rc = ListChildren(dir, &entries);
-    for (const auto &e : entries) {
-        if (rc == ERROR_SUCCESS) {
-            rc = DeleteKeyFolder(dir + "/" + e);
+    return Guarded([&]() -> LSTATUS {
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
         }
-    }
-    if (rc != ERROR_SUCCESS) {
+        StoreLock lock(base.root);
+        if (lock.status() != ERROR_SUCCESS) {
+            return lock.status();
+        }
+        std::string dir;
+        rc = WalkExisting(base.dir, SplitPath(lpSubKey), &dir);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        if (dir != base.dir) {
+            return DeleteKeyFolder(dir);
+        }
+        // No subkey: empty the key itself, keeping it.
+        std::vector<std::string> entries;
+        rc = ListChildren(dir, &entries);
+        for (const auto &e : entries) {
+            if (rc == ERROR_SUCCESS) {
+                rc = DeleteKeyFolder(dir + "/" + e);
+            }
+        }
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        ValuesFile vf;
+        rc = ReadValues(dir, &vf);
+        if (rc == ERROR_SUCCESS && !vf.values.empty()) {
+            vf.values.clear();
+            vf.serial++;
+            rc = WriteValues(dir, vf);
+        }
         return rc;
-    }
-    ValuesFile vf;
-    rc = ReadValues(dir, &vf);
-    if (rc == ERROR_SUCCESS && !vf.values.empty()) {
-        vf.values.clear();
-        vf.serial++;
-        rc = WriteValues(dir, vf);
-    }
-    return rc;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter,
                                                   HANDLE hEvent, BOOL fAsynchronous)
 {
-    if (!fAsynchronous || dwNotifyFilter == 0) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (hKey == HKEY_LOCAL_MACHINE) {
-        return ERROR_INVALID_HANDLE; // only opened keys can be watched
-    }
-    Base base;
-    LSTATUS rc = ResolveBase(hKey, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    auto ev = LookupAs<Waitable>(hEvent, ObjectType::Event);
-    if (!ev) {
-        return ERROR_INVALID_HANDLE;
-    }
-    ArmWatch(base.key, bWatchSubtree != FALSE, dwNotifyFilter, ev);
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        if (!fAsynchronous || dwNotifyFilter == 0) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        if (hKey == HKEY_LOCAL_MACHINE) {
+            return ERROR_INVALID_HANDLE; // only opened keys can be watched
+        }
+        Base base;
+        LSTATUS rc = ResolveBase(hKey, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        auto ev = LookupAs<Waitable>(hEvent, ObjectType::Event);
+        if (!ev) {
+            return ERROR_INVALID_HANDLE;
+        }
+        ArmWatch(base.key, bWatchSubtree != FALSE, dwNotifyFilter, ev);
+        return ERROR_SUCCESS;
+    });
 }
 
 extern "C" LSTATUS WINAPI RegCloseKey(HKEY hKey)
 {
-    if (hKey == HKEY_LOCAL_MACHINE) {
+    return Guarded([&]() -> LSTATUS {
+        if (hKey == HKEY_LOCAL_MACHINE) {
+            return ERROR_SUCCESS;
+        }
+        std::shared_ptr<Object> obj = RemoveHandle(reinterpret_cast<HANDLE>(hKey), ObjectType::Key);
+        if (!obj) {
+            return ERROR_INVALID_HANDLE;
+        }
+        DropWatches(static_cast<Key *>(obj.get()));
         return ERROR_SUCCESS;
-    }
-    std::shared_ptr<Object> obj = RemoveHandle(reinterpret_cast<HANDLE>(hKey), ObjectType::Key);
-    if (!obj) {
-        return ERROR_INVALID_HANDLE;
-    }
-    DropWatches(static_cast<Key *>(obj.get()));
-    return ERROR_SUCCESS;
+    });
 }
 
 // ---- listing for hbr-reg ----
 LSTATUS hbrRegListSubkeys(HKEY key, std::vector<std::string> *names)
 {
-    Base base;
-    LSTATUS rc = ResolveBase(key, &base);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    std::vector<std::string> entries;
-    rc = ListChildren(base.dir, &entries);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    for (const auto &e : entries) {
-        names->push_back(Unescape(e));
-    }
-    std::sort(names->begin(), names->end(),
-              [](const std::string &a, const std::string &b) { return LowerCopy(a) < LowerCopy(b); });
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        Base base;
+        LSTATUS rc = ResolveBase(key, &base);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        std::vector<std::string> entries;
+        rc = ListChildren(base.dir, &entries);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        for (const auto &e : entries) {
+            names->push_back(Unescape(e));
+        }
+        std::sort(names->begin(), names->end(),
+                  [](const std::string &a, const std::string &b) { return LowerCopy(a) < LowerCopy(b); });
+        return ERROR_SUCCESS;
+    });
 }
 
 LSTATUS hbrRegListValues(HKEY key, std::vector<HbrRegValue> *values)
 {
-    ValuesFile vf;
-    LSTATUS rc = ReadKeyValues(key, &vf);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    for (auto &v : vf.values) {
-        values->push_back(HbrRegValue{v.name, v.type, v.data});
-    }
-    return ERROR_SUCCESS;
+    return Guarded([&]() -> LSTATUS {
+        ValuesFile vf;
+        LSTATUS rc = ReadKeyValues(key, &vf);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        for (auto &v : vf.values) {
+            values->push_back(HbrRegValue{v.name, v.type, v.data});
+        }
+        return ERROR_SUCCESS;
+    });
 }

@@ -1,16 +1,30 @@
-// The registry notifier: one platform thread that, every 100 ms, compares
-// each armed watch's subtree (subkey names and each key's write serial)
-// with the snapshot taken when the watch was armed. Writes by this process
-// and by any other are seen alike; one write fires a watch once, however
-// soon it is re-armed.
+// The registry notifier: one platform thread that compares each armed
+// watch's subtree (subkey names and each key's write serial) with the
+// snapshot taken when the watch was armed. It sleeps until inotify reports
+// a change in a watched key folder (the key, and its subkeys for a subtree
+// watch, those created later included), a watch is armed or dropped, or the
+// 5 s safety poll comes round for what inotify cannot report (a full watch
+// table, for one). Writes by this process and by any other are seen alike;
+// the snapshot stays the judge, so one write fires a watch once, however
+// soon it is re-armed. Without inotify the comparison runs every 100 ms.
 #include "registry_store.h"
 
-#include <chrono>
 #include <list>
+#include <set>
 #include <thread>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace hbr {
 namespace {
+
+const int kSafetyPollMs = 5000;
+const int kFallbackPollMs = 100;
+const uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_ATTRIB |
+                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 struct Watch {
     uint64_t id;
@@ -21,32 +35,121 @@ struct Watch {
     Snapshot snapshot;
 };
 
+// The folders inotify watches for the notifier; used by its thread only.
+class FolderWatcher {
+public:
+    FolderWatcher() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    int fd() const { return fd_; }
+
+    // Watches exactly `folders`; answers true when one was newly added,
+    // since a change there may have come before its watch.
+    bool Track(const std::set<std::string> &folders)
+    {
+        if (fd_ < 0) {
+            return false;
+        }
+        bool added = false;
+        for (auto it = watched_.begin(); it != watched_.end();) {
+            if (folders.count(it->first) == 0) {
+                inotify_rm_watch(fd_, it->second);
+                it = watched_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (const auto &folder : folders) {
+            if (watched_.count(folder) != 0) {
+                continue;
+            }
+            int wd = inotify_add_watch(fd_, folder.c_str(), kFolderEvents);
+            if (wd >= 0) {
+                watched_[folder] = wd;
+                added = true;
+            }
+        }
+        return added;
+    }
+
+    void Drain()
+    {
+        char buffer[4096];
+        while (fd_ >= 0 && read(fd_, buffer, sizeof(buffer)) > 0) {
+        }
+    }
+
+private:
+    int fd_;
+    std::map<std::string, int> watched_;
+};
+
 struct Notifier {
     std::mutex lock;
-    std::condition_variable wake;
     std::list<Watch> watches;
     uint64_t nextId = 1;
     bool started = false;
+    int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+
+    void Wake()
+    {
+        uint64_t one = 1;
+        if (wakeFd >= 0 && write(wakeFd, &one, sizeof(one)) < 0) {
+            // already pending
+        }
+    }
+
+    // Sleeps until a folder changes, a watch comes or goes, or `timeoutMs`.
+    void Await(FolderWatcher &folders, int timeoutMs)
+    {
+        struct pollfd fds[2] = {{wakeFd, POLLIN, 0}, {folders.fd(), POLLIN, 0}};
+        poll(fds, 2, timeoutMs); // EINTR or an error: compare anyway
+        uint64_t count = 0;
+        if (wakeFd >= 0 && read(wakeFd, &count, sizeof(count)) < 0) {
+            // nothing pending
+        }
+        folders.Drain();
+    }
 
     void Run()
     {
-        std::unique_lock<std::mutex> guard(lock);
+        FolderWatcher folders;
+        bool recheck = true;
         for (;;) {
-            if (watches.empty()) {
-                wake.wait(guard);
-                continue;
+            bool idle;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                idle = watches.empty();
             }
-            wake.wait_for(guard, std::chrono::milliseconds(100));
+            int timeout = idle ? -1 : (folders.fd() < 0 || wakeFd < 0) ? kFallbackPollMs : kSafetyPollMs;
+            if (!recheck) {
+                Await(folders, timeout);
+            }
+            recheck = false;
+
             // Copy what to compare, read the store without the lock.
-            std::list<Watch> pending = watches;
-            guard.unlock();
+            std::list<Watch> pending;
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                pending = watches;
+            }
             std::list<uint64_t> fired;
+            std::set<std::string> needed;
             for (const auto &w : pending) {
-                if (SnapshotChanged(w.snapshot, TakeSnapshot(w.key->dir, w.subtree), w.filter)) {
+                Snapshot now;
+                try {
+                    now = TakeSnapshot(w.key->dir, w.subtree);
+                } catch (...) {
+                    continue; // out of memory: compare next round
+                }
+                if (SnapshotChanged(w.snapshot, now, w.filter)) {
                     fired.push_back(w.id);
+                    continue;
+                }
+                needed.insert(w.key->dir);
+                for (const auto &entry : now) {
+                    needed.insert(entry.second.dir);
                 }
             }
-            guard.lock();
+            std::lock_guard<std::mutex> guard(lock);
             for (uint64_t id : fired) {
                 for (auto it = watches.begin(); it != watches.end(); ++it) {
                     if (it->id == id) {
@@ -56,6 +159,7 @@ struct Notifier {
                     }
                 }
             }
+            recheck = folders.Track(needed);
         }
     }
 };
@@ -85,7 +189,7 @@ void ArmWatch(const std::shared_ptr<Key> &key, bool subtree, DWORD filter, std::
         n.started = true;
         std::thread([&n] { n.Run(); }).detach();
     }
-    n.wake.notify_all();
+    n.Wake();
 }
 
 void DropWatches(const Key *key)
@@ -93,6 +197,7 @@ void DropWatches(const Key *key)
     Notifier &n = TheNotifier();
     std::lock_guard<std::mutex> guard(n.lock);
     n.watches.remove_if([key](const Watch &w) { return w.key.get() == key; });
+    n.Wake();
 }
 
 } // namespace hbr

@@ -27,8 +27,12 @@ struct KeyState {
     ino_t ino = 0;
     uint64_t serial = 0;
     std::vector<std::string> subkeys; // lower-case names, sorted
+    std::string dir;                  // the key's folder (not compared)
 };
 using Snapshot = std::map<std::string, KeyState>; // path below the watched key -> state
+
+// The registry root folder (HBR_REGISTRY_ROOT or the default).
+std::string RegistryRootDir();
 
 Snapshot TakeSnapshot(const std::string &dir, bool subtree);
 bool SnapshotChanged(const Snapshot &before, const Snapshot &after, DWORD filter);

@@ -1,8 +1,12 @@
 // Service control on Linux. StartServiceCtrlDispatcherA runs the service
 // main on its own thread and takes the control signals synchronously on the
-// calling thread (sigtimedwait; never an asynchronous handler), where it
-// also calls the control handler.
+// calling thread (a signalfd; never an asynchronous handler), where it also
+// calls the control handler. It sleeps without a time-out: a status report
+// (which may let a kept control through) and the end of the service main
+// wake it through an eventfd.
 #include <windows.h>
+
+#include "registry_store.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,7 +14,14 @@
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +34,7 @@ struct DispatcherState {
     bool stoppedReported = false;
     bool mainEnded = false;
     bool pending[6] = {}; // kept controls, indexed by code 1..5
+    int wakeFd = -1;      // eventfd that wakes the dispatcher
 };
 
 // Never destroyed: the service main thread may still report at exit.
@@ -34,11 +46,21 @@ DispatcherState &State()
 
 const SERVICE_STATUS_HANDLE kStatusHandle = 0x48425201u;
 
+// Called with the state locked.
+void WakeDispatcher(const DispatcherState &s)
+{
+    uint64_t one = 1;
+    if (s.wakeFd >= 0 && write(s.wakeFd, &one, sizeof(one)) < 0) {
+        // a wake-up is already pending
+    }
+}
+
 DWORD ControlForSignal(int sig)
 {
     switch (sig) {
     case SIGTERM:
     case SIGINT:
+    case SIGHUP:
         return SERVICE_CONTROL_STOP;
     case SIGUSR2:
         return SERVICE_CONTROL_SHUTDOWN;
@@ -91,6 +113,36 @@ void Deliver(DWORD control)
     handler(control);
 }
 
+// One instance per service name and registry root: an exclusive flock on
+// <root>/.services/<name>.lock, held until the dispatcher returns (or the
+// process ends, a crash included). Answers the descriptor, -1 when no lock
+// file can be made (nothing to share then), or -2 when another process
+// holds the lock.
+int LockServiceInstance(const char *name)
+{
+    std::string dir = hbr::RegistryRootDir();
+    mkdir(dir.c_str(), 0755);
+    dir += "/.services";
+    mkdir(dir.c_str(), 0755);
+    std::string file = dir + "/";
+    for (const char *p = name; p != nullptr && *p != '\0'; ++p) {
+        file += *p == '/' ? '_' : *p;
+    }
+    file += ".lock";
+    int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return -1;
+    }
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) {
+            int err = errno;
+            close(fd);
+            return err == EWOULDBLOCK ? -2 : -1;
+        }
+    }
+    return fd;
+}
+
 } // namespace
 
 extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table)
@@ -117,15 +169,46 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         }
     }
 
+    int instanceLock = LockServiceInstance(table[0].lpServiceName);
+    if (instanceLock == -2) {
+        std::fprintf(stderr, "StartServiceCtrlDispatcher: an instance of the service %s is already running (error %u)\n",
+                     table[0].lpServiceName != nullptr ? table[0].lpServiceName : "", 1056u);
+        std::fflush(stderr);
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.active = false;
+        SetLastError(ERROR_SERVICE_ALREADY_RUNNING);
+        return FALSE;
+    }
+
+    // A reader of stderr that went away must not end the service mid-stop:
+    // writes to a closed pipe fail with EPIPE instead, and are dropped.
+    signal(SIGPIPE, SIG_IGN);
+
     // Block the control signals here; every thread started later inherits
-    // the mask, so they reach only sigtimedwait below.
+    // the mask, so they reach only the signalfd below.
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGHUP);
     sigaddset(&set, SIGUSR1);
     sigaddset(&set, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    int signalFd = signalfd(-1, &set, SFD_CLOEXEC);
+    int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (signalFd < 0 || wakeFd < 0) {
+        if (signalFd >= 0) close(signalFd);
+        if (wakeFd >= 0) close(wakeFd);
+        if (instanceLock >= 0) close(instanceLock);
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.active = false;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.wakeFd = wakeFd;
+    }
 
     LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
     LPSTR name = table[0].lpServiceName;
@@ -135,16 +218,22 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         DispatcherState &st = State();
         std::lock_guard<std::mutex> guard(st.lock);
         st.mainEnded = true;
+        WakeDispatcher(st);
     });
 
     for (;;) {
-        struct timespec timeout = {0, 100 * 1000 * 1000};
-        siginfo_t info;
-        int sig = sigtimedwait(&set, &info, &timeout);
-        if (sig > 0) {
-            DWORD control = ControlForSignal(sig);
-            if (control != 0) {
-                Deliver(control);
+        struct pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) > 0) {
+            struct signalfd_siginfo info;
+            if ((fds[0].revents & POLLIN) && read(signalFd, &info, sizeof(info)) == sizeof(info)) {
+                DWORD control = ControlForSignal(static_cast<int>(info.ssi_signo));
+                if (control != 0) {
+                    Deliver(control);
+                }
+            }
+            uint64_t count = 0;
+            if ((fds[1].revents & POLLIN) && read(wakeFd, &count, sizeof(count)) < 0) {
+                // nothing pending
             }
         }
         // Controls kept earlier, now perhaps accepted.
@@ -164,7 +253,13 @@ extern "C" BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *t
         }
     }
     mainThread.join();
+    close(signalFd);
+    if (instanceLock >= 0) {
+        close(instanceLock); // releases the lock
+    }
     std::lock_guard<std::mutex> guard(s.lock);
+    s.wakeFd = -1;
+    close(wakeFd);
     s.active = false;
     s.handler = nullptr;
     return TRUE;
@@ -203,6 +298,7 @@ extern "C" BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE hServiceStatus, LP
     if (lpServiceStatus->dwCurrentState == SERVICE_STOPPED) {
         s.stoppedReported = true;
     }
+    WakeDispatcher(s);
     std::fprintf(stderr, "SetServiceStatus state=%u controls=%u checkpoint=%u waithint=%u\n",
                  static_cast<unsigned>(lpServiceStatus->dwCurrentState),
                  static_cast<unsigned>(lpServiceStatus->dwControlsAccepted),

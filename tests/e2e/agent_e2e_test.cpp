@@ -9,6 +9,9 @@
 #include <csignal>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 const char kMain[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Quorlin\\HBRAgentService";
@@ -192,6 +195,73 @@ TEST_F(AgentE2E, RegistryUnderARegularFileFailsTheWatchAndStillStops)
                      });
     ASSERT_TRUE(agent.Signal(SIGTERM));
     EXPECT_EQ(0, agent.WaitExit());
+}
+
+// A damaged value file is read as corrupt: the agent logs the failed read
+// at start-up and when its watched key changes, and keeps running.
+TEST_F(AgentE2E, CorruptValueFilesAreLoggedAndTheAgentKeepsRunning)
+{
+    // A new serial, so that the watch sees a write.
+    const std::string junk = "HBRREG1 77\n4 9223372036854775808 a -\n";
+    const std::string keyDir = root() + "/HKLM/SYSTEM/CurrentControlSet/Control/Quorlin/HBRAgentService";
+    Reg({"add", kMain, "/v", "ATOverChannelType", "/t", "REG_DWORD", "/d", "0", "/f"});
+    hbrtest::WriteFile(keyDir + "/.values", junk);
+    AgentProcess agent(HBR_AGENT_PATH);
+    ASSERT_TRUE(agent.Start());
+    ASSERT_TRUE(agent.WaitForLog("begin wait for event"));
+    EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "RegQueryValueEx 1015"), 0);
+
+    hbrtest::WriteFile(keyDir + "/OSIsUsingLogicalChannel/.values", junk);
+    ASSERT_TRUE(agent.WaitForLog("[RegChangeMonitorEvtFunc] query REG_FLEETWAVE_NOTIFY_SUBKEY fail:1015"));
+    EXPECT_TRUE(agent.Running());
+    ASSERT_TRUE(agent.Signal(SIGTERM));
+    EXPECT_EQ(0, agent.WaitExit());
+    EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "Stop work success."), 0);
+}
+
+// The reader of stderr goes away after the first status line: the later
+// lines are dropped and the stop sequence still completes.
+TEST_F(AgentE2E, StopCompletesAfterTheStderrReaderWentAway)
+{
+    int fds[2];
+    ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
+    AgentProcess agent(HBR_AGENT_PATH);
+    ASSERT_TRUE(agent.Start({}, fds[1]));
+    close(fds[1]);
+    std::string first;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+        first += c;
+    }
+    close(fds[0]);
+    EXPECT_EQ(0u, first.rfind("SetServiceStatus state=2", 0)) << first;
+    ASSERT_TRUE(agent.WaitForLog("begin wait for event"));
+    ASSERT_TRUE(agent.Signal(SIGTERM));
+    EXPECT_EQ(0, agent.WaitExit());
+    EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "Stop work success."), 0);
+}
+
+// One instance per service: a second start on the same registry fails with
+// 1056 and leaves the first running; a killed instance frees the service.
+TEST_F(AgentE2E, SecondInstanceIsRefusedUntilTheFirstEnds)
+{
+    AgentProcess first(HBR_AGENT_PATH), second(HBR_AGENT_PATH), third(HBR_AGENT_PATH);
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(first.WaitForLog("begin wait for event"));
+    ASSERT_TRUE(second.Start());
+    EXPECT_NE(0, second.WaitExit());
+    EXPECT_EQ("StartServiceCtrlDispatcher: an instance of the service HollowbrightService is already running "
+              "(error 1056)\n",
+              second.Stderr());
+    EXPECT_TRUE(second.Messages().empty());
+    EXPECT_TRUE(first.Running());
+
+    ASSERT_TRUE(first.Signal(SIGKILL));
+    EXPECT_EQ(128 + SIGKILL, first.WaitExit());
+    ASSERT_TRUE(third.Start());
+    ASSERT_TRUE(third.WaitForLog("begin wait for event"));
+    ASSERT_TRUE(third.Signal(SIGTERM));
+    EXPECT_EQ(0, third.WaitExit());
 }
 
 } // namespace

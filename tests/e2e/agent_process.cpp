@@ -28,7 +28,7 @@ AgentProcess::~AgentProcess()
     }
 }
 
-bool AgentProcess::Start(const std::map<std::string, std::string> &env)
+bool AgentProcess::Start(const std::map<std::string, std::string> &env, int errorFd)
 {
     std::vector<std::string> envStrings;
     for (char **e = environ; *e; ++e) {
@@ -50,7 +50,7 @@ bool AgentProcess::Start(const std::map<std::string, std::string> &env)
     if (pid_ == 0) {
         int in = open("/dev/null", O_RDONLY);
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = errorFd >= 0 ? errorFd : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);

@@ -19,8 +19,9 @@ public:
     AgentProcess(const AgentProcess &) = delete;
     AgentProcess &operator=(const AgentProcess &) = delete;
 
-    // Starts the copy with the current environment plus `env`.
-    bool Start(const std::map<std::string, std::string> &env = {});
+    // Starts the copy with the current environment plus `env`; its stderr
+    // goes to `errorFd` when given, else to a file (see Stderr()).
+    bool Start(const std::map<std::string, std::string> &env = {}, int errorFd = -1);
 
     const std::string &Folder() const { return dir_.path(); }
     std::string LogPath() const { return dir_ / "HbrAgentService.log"; }

@@ -229,6 +229,13 @@ TEST_F(FreshLifecycleTest, FolderFailuresComeBeforeTheLogHooks)
     EXPECT_EQ(lpaGetErrorCode(), (uint32_t)LPA_ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(lpaInitializeWithInputOutputFolder(dir_.c_str(), nullptr));
     EXPECT_EQ(lpaGetErrorCode(), (uint32_t)LPA_ERROR_INVALID_PARAMETER);
+    // An empty folder is no folder: nothing goes to the filesystem root.
+    EXPECT_FALSE(lpaInitialize(""));
+    EXPECT_EQ(lpaGetErrorCode(), (uint32_t)LPA_ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(lpaInitializeWithInputOutputFolder("", dir_.c_str()));
+    EXPECT_EQ(lpaGetErrorCode(), (uint32_t)LPA_ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(lpaInitializeWithInputOutputFolder(dir_.c_str(), ""));
+    EXPECT_EQ(lpaGetErrorCode(), (uint32_t)LPA_ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(lpaInitialize(tooLong.c_str()));
     EXPECT_EQ(lpaGetErrorCode(), (uint32_t)LPA_ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(lpaInitialize(longFolder.c_str()));

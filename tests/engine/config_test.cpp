@@ -303,6 +303,17 @@ TEST_F(ConfigTest, CurlOptionsNeedTheMediaAndSurviveItsRecreation)
     EXPECT_EQ(GetLong("CURL_TIMEOUT"), 5);
     EXPECT_TRUE(SetText("curl_connect_timeout", "0"));
     EXPECT_EQ(GetLong("CURL_CONNECT_TIMEOUT"), 0);
+    // A negative time-out is refused as text and as a number; 0 (none) stays.
+    const int32_t negative = -1;
+    for (const char *key : {"CURL_TIMEOUT", "CURL_CONNECT_TIMEOUT"}) {
+        EXPECT_FALSE(SetText(key, "-1")) << key;
+        EXPECT_EQ(TakeError(), static_cast<uint32_t>(LPA_ERROR_INCORRECT_PARAMETER_TYPE)) << key;
+        EXPECT_FALSE(lpaManagerSetConfigParameter(key, LPA_PARAMETER_TYPE_LONG, &negative, true)) << key;
+        EXPECT_EQ(TakeError(), static_cast<uint32_t>(LPA_ERROR_INCORRECT_PARAMETER_TYPE)) << key;
+    }
+    EXPECT_TRUE(HasLine("ERR", "Negative time-out value refused!"));
+    EXPECT_EQ(GetLong("CURL_TIMEOUT"), 5);
+    EXPECT_EQ(GetLong("CURL_CONNECT_TIMEOUT"), 0);
 
     ASSERT_TRUE(httpMediaManagerDelete());
     ASSERT_TRUE(httpMediaManagerInitialize());

@@ -743,13 +743,60 @@ TEST_F(AddressDownloadTest, SmdsAuthenticationRetriesAfterABrokenChain)
     EXPECT_EQ(Es10Requests(0xBF38).size(), 3u);
 }
 
+// Only a host with an optional port is ever joined with a request path:
+// anything else fails before a connection, whatever its source.
+TEST_F(AddressDownloadTest, AddressesThatAreNotAHostAndPortReachNoServer)
+{
+    StartSmdp();
+    StartSmdsWith("[]");
+    const std::string port = std::to_string(smdp_.port());
+    const std::vector<std::string> bad = {
+        "localhost:" + port + "/evil?x=1#",
+        "localhost:" + port + "?x=1",
+        "localhost:" + port + "#x",
+        "user@localhost:" + port,
+        "localhost%2f:" + port,
+        "local host:" + port,
+        "localhost:" + port + "\t",
+        "localhost:" + port + "\x01",
+        ":" + port,
+        "localhost:0",
+        "localhost:65536",
+        "localhost:",
+        "localhost:8a",
+        "[::1:" + port,
+        "[::g]:" + port,
+        "[127.0.0.1]:" + port,
+    };
+    for (const std::string &address : bad) {
+        EXPECT_FALSE(lpaDownloadProfile(("1$" + address + "$HBR-TEST-1").c_str(), nullptr, &result_)) << address;
+        EXPECT_EQ(lpaGetErrorCode(), 0x2304u) << address;
+    }
+    EXPECT_TRUE(LogHas("WAR", "Server address refused: not a host name with an optional port"));
+
+    Sim().state().defaultDpAddress = bad[0];
+    EXPECT_FALSE(lpaDownloadProfileWithDefaultSMDPAddress(nullptr, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0x2304u);
+    Sim().state().rootDsAddress = "localhost:" + std::to_string(smds_.port()) + "/x";
+    EXPECT_FALSE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
+    EXPECT_EQ(lpaGetErrorCode(), 0x2304u);
+    EXPECT_EQ(smds_.RecordedCount(), 0);
+    smds_.Stop();
+    // An event naming a bad SM-DP+ address.
+    StartSmdsWith(R"([{"eventId": "E1", "rspServerAddress": ")" + bad[0] + R"("}])");
+    lpaDownloadProfileWithSMDSAddress(nullptr, &result_);
+    EXPECT_EQ(lpaGetErrorCode(), 0x2304u);
+    EXPECT_GT(smds_.RecordedCount(), 0);
+    EXPECT_EQ(smdp_.RecordedCount(), 0);
+}
+
 TEST_F(AddressDownloadTest, RootSmdsAddressOf128BytesIsUsedAsText)
 {
-    // 128 bytes: "localhost:<port>/" and a path the server ignores.
+    // 128 bytes: a host of long labels under localhost, and the port.
     StartSmdp();
-    StartSmds("{\"eventEntries\": [" + Event("HBR-TEST-1") + "]}", "localhost:{port}/{pad}");
-    std::string address = SmdsAddress() + "/";
-    address += std::string(128 - address.size(), 'p');
+    StartSmds("{\"eventEntries\": [" + Event("HBR-TEST-1") + "]}", "{hostpad}.localhost:{port}");
+    std::string address = LongLocalhostAddress(128, smds_.port());
+    ASSERT_EQ(address.size(), 128u);
     Sim().state().rootDsAddress = address;
     EXPECT_TRUE(lpaDownloadProfileWithSMDSAddress(nullptr, &result_));
     EXPECT_EQ(lpaGetErrorCode(), 0u) << LogText().substr(0, 0);

@@ -50,12 +50,14 @@ protected:
         ConfigFixture::TearDown();
     }
 
-    void Start(const std::string &script = "[]", const std::string &role = "smdp", const std::string &address = "")
+    void Start(const std::string &script = "[]", const std::string &role = "smdp", const std::string &address = "",
+               const std::string &certificate = "server")
     {
         HttpsServerOptions options;
         options.role = role;
         options.script = script;
         options.address = address;
+        options.certificate = certificate;
         ASSERT_TRUE(server_.Start(dir_, options));
         address_ = "localhost:" + std::to_string(server_.port());
     }
@@ -217,10 +219,10 @@ TEST_F(Es9Test, WholeSessionRequestsHaveTheirShape)
 TEST_F(Es9Test, CancelSessionRequestAndHostCase)
 {
     Start();
-    // Only the host part is lower-cased; the path keeps its case.
-    std::string typed = "LOCALHOST:" + std::to_string(server_.port()) + "/Mixed/Case";
+    // The host is lower-cased.
+    std::string typed = "LOCALHOST:" + std::to_string(server_.port());
     ASSERT_TRUE(Initiate(typed));
-    EXPECT_EQ(RequestLine(1), "POST /Mixed/Case/gsma/rsp2/es9plus/initiateAuthentication HTTP/1.1");
+    EXPECT_EQ(RequestLine(1), "POST /gsma/rsp2/es9plus/initiateAuthentication HTTP/1.1");
     TCancelSessionResponse response = CancelResponse();
     ASSERT_TRUE(_lpaManagerES9SendCancelSession(TransactionId().c_str(), &response, address_.c_str(), &callbacks_));
     EXPECT_EQ(RequestLine(2), "POST /gsma/rsp2/es9plus/cancelSession HTTP/1.1");
@@ -235,8 +237,8 @@ TEST_F(Es9Test, CancelSessionRequestAndHostCase)
 
 TEST_F(Es9Test, InitiateAuthenticationAddressLimits)
 {
-    Start();
-    auto padded = [this](size_t total) { return address_ + "/" + std::string(total - address_.size() - 1, 'p'); };
+    Start("[]", "smdp", "", "longname");
+    auto padded = [this](size_t total) { return LongLocalhostAddress(total, server_.port()); };
     // 205 characters: address and path make 246, the longest URL.
     ASSERT_TRUE(Initiate(padded(205)));
     EXPECT_EQ(Error(), LPA_NO_ERROR);
@@ -268,7 +270,7 @@ TEST_F(Es9Test, HandleNotificationAndCancelSessionAddressLimits)
     ASSERT_TRUE(handleNotification(buffer.data(), address_.size(), Pir().c_str(), &callbacks_));
     EXPECT_EQ(RequestLine(2), "POST /gsma/rsp2/es9plus/handleNotification HTTP/1.1");
 
-    std::string longAddress = address_ + "/" + std::string(218 - address_.size() - 1, 'n');
+    std::string longAddress = LongLocalhostAddress(218, server_.port());
     EXPECT_FALSE(handleNotification(longAddress.data(), 218, Pir().c_str(), &callbacks_));
     EXPECT_EQ(Error(), LPA_ERROR_INSUFFICIENT_BUFFER);
     EXPECT_TRUE(HasLine("ERR", "No enough memory to update pirNotiSmdpAddr !"));
@@ -278,11 +280,11 @@ TEST_F(Es9Test, HandleNotificationAndCancelSessionAddressLimits)
     EXPECT_EQ(Error(), LPA_ERROR_INVALID_PARAMETER);
 
     TCancelSessionResponse response = CancelResponse();
-    std::string cancelAddress = address_ + "/" + std::string(223 - address_.size() - 1, 'c');
+    std::string cancelAddress = LongLocalhostAddress(223, server_.port());
     EXPECT_FALSE(_lpaManagerES9SendCancelSession(TransactionId().c_str(), &response, cancelAddress.c_str(), nullptr));
     EXPECT_TRUE(HasLine("ERR", "_lpaManagerES9SendCancelSession: HTTP address is too long."));
     EXPECT_EQ(Error(), LPA_NO_ERROR);
-    cancelAddress.pop_back();
+    cancelAddress = LongLocalhostAddress(222, server_.port());
     EXPECT_FALSE(_lpaManagerES9SendCancelSession(TransactionId().c_str(), &response, cancelAddress.c_str(), nullptr));
     EXPECT_EQ(Error(), LPA_ERROR_INVALID_SERVER_ADDRESS);
     EXPECT_EQ(server_.RecordedCount(), 2);
@@ -666,6 +668,17 @@ TEST_F(Es9Test, BoundProfilePackageTransactionIdAndSize)
     EXPECT_FALSE(GetPackage());
     EXPECT_TRUE(HasLine("ERR", "Invalid boundProfilePackage from server !"));
     EXPECT_EQ(Error(), LPA_NO_ERROR);  // package failures record nothing here
+}
+
+// A server that sends more than 1 MiB: the transfer ends at the limit.
+TEST_F(Es9Test, ResponseOverOneMebibyteEndsTheTransfer)
+{
+    Start(R"([{"status": 200, "body_repeat": ["0123456789abcdef", 131072]}])", "");
+    const uint32_t liveBefore = lpaCoreMemoryTestCounters().liveBlocks;
+    EXPECT_FALSE(Initiate());
+    EXPECT_EQ(Error(), LPA_ERROR_SERVER_COMMUNICATION_ISSUE);
+    EXPECT_GE(FindMessagePrefix("HTTP response too large: more than 1048576 bytes"), 0);
+    EXPECT_EQ(lpaCoreMemoryTestCounters().liveBlocks, liveBefore);
 }
 
 // ---------------------------------------------------------------------------

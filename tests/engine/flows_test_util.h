@@ -126,6 +126,9 @@ protected:
         options.role = role;
         options.script = script;
         options.address = address;
+        if (address.find("{hostpad}") != std::string::npos) {
+            options.certificate = "longname";  // holds the padded host names
+        }
         std::string dir = dir_ + "/" + role + std::to_string(++starts_);
         ::mkdir(dir.c_str(), 0700);
         ASSERT_TRUE(server.Start(dir, options));

@@ -2,6 +2,8 @@
 // module.
 #include <gtest/gtest.h>
 
+#include <hbr_platform_sleep.h>
+
 #include "se_media_test_util.h"
 
 using hbrsim::Bytes;
@@ -177,6 +179,26 @@ TEST_F(GenericModem, FailureRepliesAndTimeOut)
     EXPECT_TRUE(logHas("DEB", "Loop #20: No bytes read"));
     EXPECT_FALSE(logHas("DEB", "Loop #21: No bytes read"));
     EXPECT_EQ(4u, logCount("ERR", "_sendAPDUtoModemAndCheckOK(): Cannot retrieve AT command response!"));
+}
+
+TEST_F(GenericModem, ReplyIsTakenAtOnceAndSilenceCostsTwentyWaits)
+{
+    ASSERT_TRUE(connect());
+    Bytes response;
+    unsigned long sleeps = hbrShortSleepCount();
+    unsigned long long waited = hbrShortSleepTotalMs();
+    ASSERT_TRUE(transmit(kGetEidApdu, response));
+    EXPECT_EQ(0u, hbrShortSleepCount() - sleeps);
+
+    sim().faults().add(FaultRule::at("BF3E").silence());
+    sleeps = hbrShortSleepCount();
+    waited = hbrShortSleepTotalMs();
+    EXPECT_FALSE(transmit(kGetEidApdu, response));
+    EXPECT_EQ(20u, hbrShortSleepCount() - sleeps);
+    EXPECT_EQ(1000u, hbrShortSleepTotalMs() - waited);
+    EXPECT_TRUE(logHas("DEB", "Loop #20: No bytes read"));
+    EXPECT_FALSE(logHas("DEB", "Loop #21: No bytes read"));
+    EXPECT_TRUE(logHas("WAR", "_getResponseData(): Time Out elapsed, no valid data available"));
 }
 
 TEST_F(GenericModem, OkAnywhereCountsAsSuccess)

@@ -204,5 +204,20 @@ TEST_F(NotificationTest, ConfiguredAddresses)
     EXPECT_EQ(lpaGetErrorCode(), 0x2010u);
 }
 
+TEST_F(NotificationTest, AnAddressThatIsNotAHostAndPortIsNotContacted)
+{
+    StartSmdp();
+    Seed(4, address_ + "/evil?x=1");
+    Seed(6, "user@" + address_);
+    Seed(8, address_);
+    EXPECT_TRUE(lpaSendPendingNotification(nullptr, &result_));
+    EXPECT_EQ(result_.first, 3u);
+    EXPECT_EQ(result_.second, 1u);
+    EXPECT_EQ(lpaGetErrorCode(), 0x2304u);
+    EXPECT_EQ(Remaining(), (std::vector<uint32_t>{4, 6}));
+    EXPECT_EQ(smdp_.RecordedCount(), 1);
+    EXPECT_TRUE(LogHas("WAR", "Server address refused: not a host name with an optional port"));
+}
+
 }  // namespace
 }  // namespace hbr_test

@@ -6,6 +6,9 @@
 
 #include <cstring>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using hbrtest::RegistryRootTest;
 using hbrtest::RunProcess;
 
@@ -107,6 +110,82 @@ TEST_F(HbrReg, ErrorsExitOneWithAMessage)
     EXPECT_NE(std::string::npos, Reg({"query", "HKLM\\K", "/v", "d"}).out.find("old"));
     EXPECT_EQ(0, Reg({"add", "HKLM\\K", "/v", "d", "/d", "new"}, "yes\n").exitCode);
     EXPECT_NE(std::string::npos, Reg({"query", "HKLM\\K", "/v", "d"}).out.find("new"));
+}
+
+// A hand-edited or damaged value file makes the key read as corrupt (1015)
+// through the API and the tool, never an exception or a crash.
+TEST_F(HbrReg, MalformedValueFilesReadAsCorrupt)
+{
+    const std::string valid = "HBRREG1 3\n4 4 Level 05000000\n";
+    const std::pair<const char *, std::string> files[] = {
+        {"huge count", "HBRREG1 1\n4 9223372036854775808 a -\n"},
+        {"count past 64 bits", "HBRREG1 1\n4 99999999999999999999 a 00\n"},
+        {"negative count", "HBRREG1 1\n4 -1 a 00\n"},
+        {"count not matching", "HBRREG1 1\n4 2 a 00\n"},
+        {"non-numeric count", "HBRREG1 1\n4 x a 00\n"},
+        {"negative type", "HBRREG1 1\n-4 1 a 00\n"},
+        {"type past 32 bits", "HBRREG1 1\n4294967296 1 a 00\n"},
+        {"truncated hex", "HBRREG1 1\n4 2 a 000\n"},
+        {"bad hex digit", "HBRREG1 1\n4 1 a 0G\n"},
+        {"missing field", "HBRREG1 1\n4 1 a\n"},
+        {"extra field", "HBRREG1 1\n4 1 a 00 00\n"},
+        {"missing header", "4 1 a 00\n"},
+        {"bad serial", "HBRREG1 -2\n"},
+        {"empty file", ""},
+        {"binary junk", std::string("HBRREG1 1\n\x01\xff\0\x7f 9 \x80\n", 16)},
+    };
+    ASSERT_EQ(0, Reg({"add", "HKLM\\K", "/v", "Level", "/t", "REG_DWORD", "/d", "5", "/f"}).exitCode);
+    const std::string path = root() + "/HKLM/K/.values";
+    for (const auto &file : files) {
+        hbrtest::WriteFile(path, file.second);
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, &key));
+        DWORD v = 0, size = sizeof v;
+        EXPECT_EQ(1015, RegQueryValueExA(key, "Level", nullptr, nullptr, reinterpret_cast<BYTE *>(&v), &size))
+            << file.first;
+        EXPECT_EQ(1015, RegSetValueExA(key, "Other", 0, REG_DWORD, reinterpret_cast<BYTE *>(&v), 4)) << file.first;
+        RegCloseKey(key);
+        for (auto args : std::vector<std::vector<std::string>>{
+                 {"query", "HKLM\\K"}, {"add", "HKLM\\K", "/v", "Level", "/t", "REG_DWORD", "/d", "6", "/f"}}) {
+            auto r = Reg(args);
+            EXPECT_EQ(1, r.exitCode) << file.first << ": " << args[0];
+            EXPECT_EQ("ERROR: The registry is corrupted. (error 1015)\n", r.err) << file.first;
+        }
+        EXPECT_EQ(file.second, hbrtest::ReadFile(path)) << file.first; // never rewritten
+    }
+    hbrtest::WriteFile(path, valid);
+    auto r = Reg({"query", "HKLM\\K", "/v", "Level"});
+    EXPECT_NE(std::string::npos, r.out.find("Level    REG_DWORD    0x5")) << r.err;
+}
+
+// Errors carry their number and the usual text; a failed deep add leaves
+// no part of the key chain it began.
+TEST_F(HbrReg, ErrorTextsAndNoPartialChain)
+{
+    ASSERT_EQ(0, Reg({"add", "HKLM\\Have", "/f"}).exitCode);
+    const std::string tooLong(300, 'n');
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"query", "HKLM\\Missing"}, "ERROR: The system cannot find the file specified. (error 2)\n"},
+        {{"add", "HKLM\\Have\\A\\B\\" + tooLong, "/v", "x", "/d", "1", "/f"},
+         "ERROR: The parameter is incorrect. (error 87)\n"},
+    };
+    for (const auto &c : cases) {
+        auto r = Reg(c.first);
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ(c.second, r.err);
+    }
+    HKEY key;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Have\\A", 0, KEY_READ, &key));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Have", 0, KEY_READ, &key));
+    RegCloseKey(key);
+
+    // A read-only folder: access denied, nothing made below it.
+    chmod((root() + "/HKLM/Have").c_str(), 0555);
+    if (geteuid() != 0) {
+        auto r = Reg({"add", "HKLM\\Have\\X\\Y", "/f"});
+        EXPECT_EQ("ERROR: Access is denied. (error 5)\n", r.err);
+    }
+    chmod((root() + "/HKLM/Have").c_str(), 0755);
 }
 
 } // namespace

@@ -4,11 +4,15 @@
 #include <objbase.h>
 #include <hbr_platform_fault.h>
 
+#include "test_support.h"
+
 #include <atomic>
 #include <climits>
 #include <cstring>
 #include <thread>
 
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -248,6 +252,78 @@ TEST(ServiceControl, CallsOutsideADispatcherFail)
     EXPECT_EQ(static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT), GetLastError());
     SERVICE_STATUS status = {};
     EXPECT_FALSE(SetServiceStatus(0, &status));
+}
+
+// A service run in a child process (the dispatcher changes the signal mask
+// of the whole process): its main reports RUNNING only after `signo` was
+// sent to the process, then waits for STOP and reports STOPPED. Answers
+// the child's exit status: 0 when the dispatcher returned TRUE, -1 when it
+// had not ended after 10 s.
+HANDLE g_serviceStop = nullptr;
+SERVICE_STATUS_HANDLE g_serviceStatus = 0;
+int g_serviceSignal = 0;
+
+void ReportService(DWORD state)
+{
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    SetServiceStatus(g_serviceStatus, &status);
+}
+
+void WINAPI TestServiceMain(DWORD, LPSTR *)
+{
+    g_serviceStatus = RegisterServiceCtrlHandlerA("TestService", [](DWORD control) {
+        if (control == SERVICE_CONTROL_STOP) {
+            ReportService(SERVICE_STOP_PENDING);
+            SetEvent(g_serviceStop);
+        }
+    });
+    kill(getpid(), g_serviceSignal); // kept until STOP is accepted
+    ReportService(SERVICE_RUNNING);
+    WaitForSingleObject(g_serviceStop, INFINITE);
+    ReportService(SERVICE_STOPPED);
+}
+
+int RunServiceInChild(int signo)
+{
+    hbrtest::TempDir root; // its own instance lock
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setenv("HBR_REGISTRY_ROOT", root.path().c_str(), 1) != 0) {
+            _exit(2);
+        }
+        g_serviceStop = NewEvent();
+        g_serviceSignal = signo;
+        char name[] = "TestService";
+        SERVICE_TABLE_ENTRYA table[] = {{name, TestServiceMain}, {nullptr, nullptr}};
+        _exit(StartServiceCtrlDispatcherA(table) ? 0 : 1);
+    }
+    for (int i = 0; i < 1000; ++i) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        usleep(10 * 1000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// The dispatcher sleeps without a time-out: a stop signal kept until the
+// service accepts it, and the end of the service main, each wake it.
+TEST(ServiceControl, KeptStopAndEndOfServiceMainWakeTheDispatcher)
+{
+    EXPECT_EQ(0, RunServiceInChild(SIGTERM));
+    EXPECT_EQ(0, RunServiceInChild(SIGINT));
+}
+
+// A closed terminal stops the service in order, not with the signal.
+TEST(ServiceControl, HangupStopsTheService)
+{
+    EXPECT_EQ(0, RunServiceInChild(SIGHUP));
 }
 
 TEST(FaultHook, SkipsThenFails)

@@ -158,4 +158,16 @@ std::string HttpsTestServer::RecordedNotifications() const
     return ReadFile(recordDir_ + "/notifications.jsonl");
 }
 
+std::string LongLocalhostAddress(size_t total, int port)
+{
+    const std::string tail = ".localhost:" + std::to_string(port);
+    size_t pad = total > tail.size() ? total - tail.size() : 0;
+    std::string host;
+    for (size_t i = 0; i < pad / 64; ++i) {
+        host += std::string(63, 'p') + ".";
+    }
+    host += std::string(pad % 64, 'p');
+    return host + tail;
+}
+
 }  // namespace hbr_test

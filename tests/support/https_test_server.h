@@ -15,7 +15,7 @@
 namespace hbr_test {
 
 struct HttpsServerOptions {
-    std::string certificate = "server"; // PKI name: server, server2, wrongname
+    std::string certificate = "server"; // PKI name: server, server2, wrongname, longname
     std::string maxTls;                 // "", "1.0", "1.1", "1.2" or "1.3"
     std::string ciphers;                // OpenSSL cipher string, "" for the default
     std::string script = "[]";          // JSON list of answer entries
@@ -60,6 +60,12 @@ private:
     int port_ = 0;
     std::string recordDir_;
 };
+
+// "<labels>.localhost:<port>" of `total` characters: the labels are 'p's,
+// 63 to a label but the last, as the test server's "{hostpad}" fills them.
+// The PKI's "longname" certificate holds these host names for the totals
+// 128 and 205 (4- and 5-digit ports), besides localhost and 127.0.0.1.
+std::string LongLocalhostAddress(size_t total, int port);
 
 }  // namespace hbr_test
 

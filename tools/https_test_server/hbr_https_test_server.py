@@ -227,7 +227,8 @@ def main():
     parser.add_argument("--stall", type=float, help="accept TCP, send no TLS for N s, close")
     parser.add_argument("--role", choices=("smdp", "smds"), help="act as a test SM-DP+ or SM-DS")
     parser.add_argument("--address", help="the role's own serverAddress (default localhost:<port>; "
-                        "{port} stands for the port, {pad} fills the address up to 128 characters)")
+                        "{port} stands for the port, {pad} fills the address up to 128 characters, "
+                        "{hostpad} too, as host labels of at most 63 characters)")
     parser.add_argument("--rsp-cert", help="DER certificate the role answers (default rsp.der beside --cert)")
     parser.add_argument("--ci-cert", help="DER certificate of the CI the role trusts (default ci.der beside --cert)")
     args = parser.parse_args()
@@ -280,6 +281,9 @@ def main():
         address = address.replace("{port}", str(port))
         if "{pad}" in address:  # filled with 'p' up to 128 characters in all
             address = address.replace("{pad}", "p" * max(0, 128 - len(address) + len("{pad}")))
+        if "{hostpad}" in address:  # the same as host labels of at most 63 'p's
+            n = max(0, 128 - len(address) + len("{hostpad}"))
+            address = address.replace("{hostpad}", ".".join(["p" * 63] * (n // 64) + ["p" * (n % 64)]))
         server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record, ci_key_id)
     print("PORT %d" % port, flush=True)
     try:

@@ -5,6 +5,7 @@
 #   ca2.crt/ca2.key            a second, unrelated CA
 #   server2.crt/server2.key    the same names, signed by ca2
 #   wrongname.crt/wrongname.key DNS:wrong-name.invalid only, signed by ca
+#   longname.crt/longname.key  long host names under localhost (see below)
 #   rsp.der                    DER certificate (at most 1,533 bytes) that the
 #                              test SM-DP+/SM-DS answers as serverCertificate
 #                              and smdpCertificate: subjectAltName
@@ -20,6 +21,41 @@
 set -euo pipefail
 
 out=${1:?usage: make_test_pki.sh OUTDIR}
+
+# --- Long host names under localhost -------------------------------------
+#   longname.crt/longname.key  IP:127.0.0.1, DNS:localhost and the host names
+#                              "<'p' labels of at most 63>.localhost" that
+#                              make "<host>:<port>" 128 or 205 characters
+#                              long with a 4- or 5-digit port, signed by ca
+# Made in place, once the rest of the folder exists.
+if [[ -z "${HBR_PKI_BASE_ONLY:-}" ]]; then
+  HBR_PKI_BASE_ONLY=1 bash "$0" "$out"
+  exec 9>"$out/.longname.lock"
+  flock 9 # one maker at a time, so key and certificate stay a pair
+  if [[ ! -f "$out/longname.crt" ]]; then
+    names="IP:127.0.0.1,DNS:localhost"
+    for total in 128 205; do
+      for digits in 4 5; do
+        n=$((total - 11 - digits)) host=""
+        for ((i = 0; i < n / 64; i++)); do host+="$(printf 'p%.0s' {1..63})."; done
+        for ((i = 0; i < n % 64; i++)); do host+="p"; done
+        names+=",DNS:$host.localhost"
+      done
+    done
+    long=$(mktemp -d "$out/.longname.XXXXXX")
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$long/longname.key" \
+      -out "$long/longname.csr" -subj "/CN=longname" 2>/dev/null
+    printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" \
+      "extendedKeyUsage=serverAuth" "subjectAltName=$names" > "$long/longname.ext"
+    openssl x509 -req -in "$long/longname.csr" -CA "$out/ca.crt" -CAkey "$out/ca.key" -CAcreateserial \
+      -CAserial "$long/ca.srl" -days 3650 -extfile "$long/longname.ext" -out "$long/longname.crt" 2>/dev/null
+    mv -f "$long/longname.key" "$out/longname.key"
+    mv -f "$long/longname.crt" "$out/longname.crt" # last: marks the pair complete
+    rm -rf "$long"
+  fi
+  exit 0
+fi
+# -------------------------------------------------------------------------
 if [[ -f "$out/.complete" && -f "$out/rsp.der" && -f "$out/euicc.der" ]]; then
   exit 0
 fi

@@ -305,13 +305,77 @@ static bool _buildAddressAndPath(const char *address, size_t addressLength, cons
     return true;
 }
 
+static bool _isHostNameCharacter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_';
+}
+
+/* ":port" with a port of 1 to 65535, or nothing. */
+static bool _isValidPortSuffix(const char *text, size_t length)
+{
+    if (length == 0) {
+        return true;
+    }
+    if (text[0] != ':' || length < 2 || length > 6) {
+        return false;
+    }
+    unsigned long port = 0;
+    for (size_t i = 1; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        port = port * 10 + (unsigned long)(text[i] - '0');
+    }
+    return port >= 1 && port <= 65535;
+}
+
+/* A server address is a host name or IPv4 literal, or an IPv6 literal in
+ * brackets, with an optional ":port"; nothing that could change the path,
+ * query, user or scheme of the URL it is joined into. */
+static bool _isValidServerAddress(const char *address, size_t length)
+{
+    size_t hostEnd = 0;
+    if (length > 0 && address[0] == '[') {
+        bool colon = false;
+        for (hostEnd = 1; hostEnd < length && address[hostEnd] != ']'; ++hostEnd) {
+            char c = address[hostEnd];
+            bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+            if (!hex && c != ':' && c != '.') {
+                return false;
+            }
+            colon = colon || c == ':';
+        }
+        if (hostEnd >= length || !colon) {
+            return false;
+        }
+        ++hostEnd; /* the closing bracket */
+    } else {
+        while (hostEnd < length && _isHostNameCharacter(address[hostEnd])) {
+            ++hostEnd;
+        }
+        if (hostEnd == 0) {
+            return false;
+        }
+    }
+    return _isValidPortSuffix(address + hostEnd, length - hostEnd);
+}
+
 /* How far _postRequest came. */
 typedef enum Es9PostOutcome {
     ES9_POSTED,
     ES9_NO_OBJECT,          /* the JSON object could not be made */
     ES9_NOT_PRINTED,        /* the object could not be printed */
-    ES9_ADDRESS_TOO_LONG    /* address + path over 254 characters */
+    ES9_ADDRESS_TOO_LONG,   /* address + path over 254 characters */
+    ES9_ADDRESS_INVALID     /* not a host with an optional port */
 } Es9PostOutcome;
+
+/* Refuses an address that is not a host with an optional port. */
+static void _refuseInvalidAddress(void)
+{
+    lpaCoreLog(LPA_LOG_LEVEL_WAR, "Server address refused: not a host name with an optional port");
+    lpaSetLastErrorCode(LPA_ERROR_INVALID_SERVER_ADDRESS);
+}
 
 /* Reports a request that was not sent: the JSON body could not be made
  * (insufficient buffer), or the address did not fit (addressText at
@@ -319,6 +383,10 @@ typedef enum Es9PostOutcome {
  * request was refused. */
 static bool _postRefused(Es9PostOutcome outcome, int32_t addressLevel, const char *addressText, uint32_t addressCode)
 {
+    if (outcome == ES9_ADDRESS_INVALID) {
+        _refuseInvalidAddress();
+        return true;
+    }
     if (outcome == ES9_NO_OBJECT || outcome == ES9_NOT_PRINTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
@@ -355,6 +423,9 @@ static Es9PostOutcome _postRequest(Es9Exchange *exchange, const LpaDownloadCallb
     exchange->exchangeDone = false;
     exchange->httpCode = 0;
     exchange->answer = NULL;
+    if (!_isValidServerAddress(exchange->address, exchange->addressLength)) {
+        return ES9_ADDRESS_INVALID;
+    }
     bool created = false;
     char *request = _printRequest(exchange->keys, exchange->values, exchange->count, &created);
     if (request == NULL) {
@@ -560,6 +631,11 @@ static const char *_lpaManagerAuthenticateClientSendRequest(const char *transact
     Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_AUTHENTICATE_CLIENT,
                             false, 0, NULL};
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
+    if (outcome == ES9_ADDRESS_INVALID) {
+        _refuseInvalidAddress();
+        *error = LPA_ERROR_INVALID_SERVER_ADDRESS;
+        return NULL;
+    }
     if (outcome != ES9_POSTED) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, outcome == ES9_NO_OBJECT     ? "No enough memory to create CJSON object !"
                                       : outcome == ES9_NOT_PRINTED ? "Unable to create CJSON object !"
@@ -828,6 +904,10 @@ bool handleNotification(const char *serverAddress, size_t addressLength, const c
     Es9PostOutcome outcome = addressLength + strlen(ES9_PATH_HANDLE_NOTIFICATION) >= ES9_ADDRESS_BUFFER_SIZE
                                  ? ES9_ADDRESS_TOO_LONG
                                  : _postRequest(&exchange, callbacks);
+    if (outcome == ES9_ADDRESS_INVALID) {
+        _refuseInvalidAddress();
+        return false;
+    }
     if (outcome == ES9_NO_OBJECT) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Cannot create JSON object jsonObject!");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
@@ -991,6 +1071,10 @@ bool _lpaManagerES9SendCancelSession(const char *transactionId, const TCancelSes
                             false, 0, NULL};
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     LPA_FREE(base64);
+    if (outcome == ES9_ADDRESS_INVALID) {
+        _refuseInvalidAddress();
+        return false;
+    }
     if (outcome != ES9_POSTED) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, outcome == ES9_NO_OBJECT     ? CANCEL_SESSION_LOG "Cannot create JSON object."
                                       : outcome == ES9_NOT_PRINTED ? CANCEL_SESSION_LOG "Cannot build JSON object."

@@ -471,6 +471,10 @@ bool _lpaManagerSetLongParameterValue(const LpaConfigParameter *parameter, const
         if (*value > LPA_LOG_MAX_SIZE_FLOOR && lpaLogHooks.installed && lpaLogHooks.setMaxSize != NULL) {
             result = lpaLogHooks.setMaxSize(*value);
         }
+    } else if (_isHttpMediaLongParameter(parameter->id) && *value < 0) {
+        /* A negative time-out would fail every later transfer; 0 means none. */
+        lpaCoreLog(LPA_LOG_LEVEL_ERR, "Negative time-out value refused!");
+        lpaSetLastErrorCode(LPA_ERROR_INCORRECT_PARAMETER_TYPE);
     } else if (_isHttpMediaLongParameter(parameter->id)) {
         result = httpMediaManagerSetLongOption(_httpMediaOption(parameter->id), *value);
     } else if (_isMemoryKnob(parameter->id)) {

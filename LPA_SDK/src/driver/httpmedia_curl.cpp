@@ -380,6 +380,14 @@ size_t _WriteRespCallback(char *data, size_t size, size_t count, void *target)
         return 0;
     }
     size_t n = size * count;
+    /* Far above the largest valid answer (a bound profile package in
+     * Base64); a server sending more ends its transfer here, before the
+     * buffer grows without limit. */
+    if (n > HTTP_MEDIA_CURL_RESPONSE_MAX || httpMediaCurl->responseLength > HTTP_MEDIA_CURL_RESPONSE_MAX - n) {
+        lpaCoreLog(LPA_LOG_LEVEL_WAR, "HTTP response too large: more than %lu bytes (%lu received), transfer ended",
+                   (unsigned long)HTTP_MEDIA_CURL_RESPONSE_MAX, (unsigned long)(httpMediaCurl->responseLength + n));
+        return 0;
+    }
     char *grown = (char *)LPA_REALLOC(httpMediaCurl->response, httpMediaCurl->responseLength + n + 1);
     if (grown == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Not enough memory (realloc returned NULL)");

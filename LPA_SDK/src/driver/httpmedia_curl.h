@@ -26,6 +26,9 @@ extern "C" {
 /* Oldest libcurl the driver accepts: 7.34.0. */
 #define HTTP_MEDIA_CURL_MIN_VERSION 0x072200
 
+/* The largest response body kept (1 MiB); a larger one ends the transfer. */
+#define HTTP_MEDIA_CURL_RESPONSE_MAX ((size_t)1 << 20)
+
 /* The driver's private record. */
 typedef struct THTTPMediaCURL {
     THTTPMedia *media;          /* back-link */

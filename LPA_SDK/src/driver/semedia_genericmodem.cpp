@@ -254,8 +254,13 @@ bool _getResponseData(TSEMedia *media)
     }
     memset(_seMediaGenericModemReply, 0, sizeof(_seMediaGenericModemReply));
     size_t offset = 0;
+    /* The writer stores the whole reply before it returns, so the first look
+     * runs at once; every later look, and the time-out after the last one,
+     * follows one wait. A silent module still costs all the waits. */
     for (int look = 1; look <= SE_MEDIA_GENERIC_MODEM_LOOKS; ++look) {
-        Sleep(SE_MEDIA_GENERIC_MODEM_LOOK_WAIT_MS);
+        if (look > 1) {
+            Sleep(SE_MEDIA_GENERIC_MODEM_LOOK_WAIT_MS);
+        }
         size_t room = sizeof(_seMediaGenericModemReply) - 1 - offset;
         size_t available = strnlen(read_mipc_buf, sizeof(read_mipc_buf) - 1);
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Read count = %d, count_real = %d\n", (int)room, (int)available);
@@ -289,6 +294,7 @@ bool _getResponseData(TSEMedia *media)
             return false;
         }
     }
+    Sleep(SE_MEDIA_GENERIC_MODEM_LOOK_WAIT_MS);
     lpaCoreLog(LPA_LOG_LEVEL_WAR, "_getResponseData(): Time Out elapsed, no valid data available");
     return false;
 }
