@@ -3,9 +3,9 @@
 #include <stdio.h>
 
 #include "lpa.h"
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
-#include "se_media_manager.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
+#include "card/se_media_manager.h"
 
 char lpaCurrentApiName[LPA_API_NAME_SIZE] = {};
 uint64_t lpaApiCallDepth = 0;

@@ -1,10 +1,10 @@
-#include "httpmedia_curl.h"
+#include "driver/httpmedia_curl.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 
 /* Process-wide driver state: the version number seen by the last init and
  * the registered execution-error callback. */

@@ -1,13 +1,13 @@
-#include "semedia_genericmodem.h"
+#include "driver/semedia_genericmodem.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
-#include "at_transport.h"
-#include "lpa_hex.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "driver/at_transport.h"
+#include "runtime/lpa_hex.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 
 int32_t _seMediaGenericModemPseudoPort = 0;
 char _seMediaGenericModemReply[SE_MEDIA_GENERIC_MODEM_REPLY_SIZE];

@@ -1,13 +1,13 @@
-#include "bpp_loader.h"
+#include "card/bpp_loader.h"
 
 #include <string.h>
 
-#include "es10b.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
-#include "se_media_manager.h"
+#include "card/es10b.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
+#include "card/se_media_manager.h"
 
 #define TAG_BOUND_PROFILE_PACKAGE 0xBF36
 #define TAG_INITIALISE_SECURE_CHANNEL 0xBF23

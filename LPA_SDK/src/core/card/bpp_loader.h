@@ -13,9 +13,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "ber_tlv.h"
-#include "es9plus_client.h"
-#include "raw_data_object.h"
+#include "codec/ber_tlv.h"
+#include "codec/lpa_server_data.h"
+#include "codec/raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,15 +1,15 @@
-#include "es10b.h"
+#include "card/es10b.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "ber_tlv.h"
-#include "lpa_base64.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
-#include "se_media_manager.h"
+#include "codec/ber_tlv.h"
+#include "codec/lpa_base64.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
+#include "card/se_media_manager.h"
 
 uint8_t lpaManagerES10ResponseBuffer[ES10_RESPONSE_BUFFER_SIZE];
 

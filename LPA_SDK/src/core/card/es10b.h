@@ -13,8 +13,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "es9plus_client.h"
-#include "raw_data_object.h"
+#include "codec/lpa_server_data.h"
+#include "codec/raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,17 +26,6 @@ typedef struct TRawDataPair {
     RawDataObject *raw;
     RawDataObject *base64;
 } TRawDataPair;
-
-#define ES10B_CANCEL_SESSION_RESPONSE_MAX 160
-
-/* The eUICC's CancelSession answer, allocated and zeroed by the caller. */
-struct TCancelSessionResponse {
-    uint8_t ok; /* 1: cancelSessionResponseOk */
-    uint8_t response[ES10B_CANCEL_SESSION_RESPONSE_MAX];
-    size_t length;
-};
-
-static_assert(sizeof(TCancelSessionResponse) == 176, "TCancelSessionResponse is 176 bytes");
 
 /* The engine-wide ES10 response buffer. */
 #define ES10_RESPONSE_BUFFER_SIZE 8192

@@ -4,12 +4,12 @@
  */
 #include <windows.h>
 
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
 #include "lpa_host.h"
-#include "lpa_manager_config.h"
-#include "raw_data_object.h"
-#include "se_media_manager.h"
+#include "runtime/lpa_manager_config.h"
+#include "codec/raw_data_object.h"
+#include "card/se_media_manager.h"
 
 /* SELECT by name of the ISD-R (AID A0000005591010FFFFFFFF8900000100). */
 static const uint8_t _selectIsdr[] = {0x00, 0xA4, 0x04, 0x00, 0x10, 0xA0, 0x00, 0x00, 0x05, 0x59, 0x10,

@@ -1,15 +1,15 @@
-#include "lpa_manager_es10c.h"
+#include "card/lpa_manager_es10c.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "lpa_hex.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_manager_config.h"
-#include "se_media_manager.h"
-#include "raw_data_object.h"
+#include "runtime/lpa_hex.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_manager_config.h"
+#include "card/se_media_manager.h"
+#include "codec/raw_data_object.h"
 
 #define TAG_GET_PROFILES_INFO 0xBF2D
 #define TAG_GET_EID 0xBF3E

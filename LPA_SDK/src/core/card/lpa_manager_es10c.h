@@ -15,7 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "ber_tlv.h"
+#include "codec/ber_tlv.h"
 #include "lpa.h"
 
 #ifdef __cplusplus

@@ -1,15 +1,14 @@
-#include "se_media_manager.h"
+#include "card/se_media_manager.h"
 
 #include <string.h>
 #include <sys/types.h>
 
-#include "lpa_hex.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "runtime/lpa_hex.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 #include "lpa_error_codes.h"
-#include "lpa_error_internal.h"
-#include "lpa_manager_config.h"
-#include "semedia_genericmodem.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_manager_config.h"
 
 static_assert(sizeof(TSEMedia) == 13 * sizeof(void *), "TSEMedia holds thirteen pointer-sized members");
 
@@ -31,13 +30,17 @@ TSEMedia *New_SEMediaBase(void)
     return (TSEMedia *)LPA_MALLOC(sizeof(TSEMedia));
 }
 
-bool seMediaManagerInitialize(void)
+/* The destructor of the driver that made _seMedia. */
+static TSEMediaDestructor _seMediaDestructor = NULL;
+
+bool seMediaManagerInitialize(TSEMediaConstructor create, TSEMediaDestructor destroy)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "+seMediaManagerInitialize()");
     if (_seMedia != NULL) {
         return false;
     }
-    _seMedia = New_SEMediaGenericModem();
+    _seMedia = create();
+    _seMediaDestructor = destroy;
     return _seMedia != NULL;
 }
 
@@ -53,7 +56,7 @@ bool seMediaManagerUninitialize(void)
     if (_seMedia == NULL) {
         return false;
     }
-    Delete_SEMediaGenericModem(_seMedia);
+    _seMediaDestructor(_seMedia);
     _seMedia = NULL;
     return true;
 }

@@ -1,10 +1,14 @@
 /*
- * SE media: the engine's one road to the eUICC. A record of operation
- * pointers that a driver fills (TSEMedia), the process-wide instance
- * _seMedia, the seMediaManager wrappers, and the APDU layer above them:
+ * SE media manager: the engine's one road to the eUICC. The process-wide
+ * instance _seMedia of the media record a driver fills (card/se_media.h),
+ * the seMediaManager wrappers, and the APDU layer above them:
  * case-4 exchanges with an optional Le byte, automatic GET RESPONSE
  * chaining and the segmentation of one ES10 request into STORE DATA
  * commands.
+ *
+ * The card layer (this manager, the card connection, the ES10b and ES10c
+ * requests and the package loading) uses runtime/ and codec/ only; the
+ * driver is handed in by the API layer, never named here.
  *
  * Not thread-safe: the engine is driven from one thread at a time.
  */
@@ -15,14 +19,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "card/se_media.h"
+#include "codec/raw_data_object.h"
 #include "lpa.h"
-#include "raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define SE_MEDIA_READER_NAME_SIZE 64
 #define SE_MEDIA_APDU_RESPONSE_SIZE 8192
 #define SE_MEDIA_SELECT_RESPONSE_SIZE 256
 #define SE_MEDIA_APDU_TRACE_SIZE 2020
@@ -30,32 +34,6 @@ extern "C" {
 #define SE_MEDIA_STORE_DATA_BLOCK_SIZE 255
 #define SE_MEDIA_ISDR_SELECT_ATTEMPTS 12
 #define SE_MEDIA_ISDR_SELECT_WAIT_MS 3000
-
-/* GetStatus value of a card that was removed. */
-#define SE_MEDIA_STATUS_CARD_REMOVED 0x80001
-
-typedef struct TSEMedia TSEMedia;
-
-/* Thirteen pointer-sized members, in this order. */
-struct TSEMedia {
-    void *privateRecord; /* the driver's own record */
-    bool (*seMediaEstablishContext)(TSEMedia *media);
-    bool (*seMediaReleaseContext)(TSEMedia *media);
-    bool (*seMediaIsValidContext)(TSEMedia *media);
-    bool (*seMediaIsContextEstablished)(TSEMedia *media);
-    bool (*seMediaSetCallbackEventExecutionError)(TSEMedia *media, LpaEventExecutionErrorCallback callback);
-    bool (*seMediaListReader)(TSEMedia *media, char (*names)[SE_MEDIA_READER_NAME_SIZE], size_t capacity,
-                              size_t *count);
-    bool (*seMediaConnect)(TSEMedia *media, const char *readerName);
-    bool (*seMediaIsConnected)(TSEMedia *media);
-    /* *responseLength: capacity of response on entry, bytes received
-     * (status word included) on return. */
-    bool (*seMediaTransmitApdu)(TSEMedia *media, const uint8_t *apdu, size_t apduLength, uint8_t *response,
-                                size_t *responseLength);
-    bool (*seMediaDisconnect)(TSEMedia *media);
-    bool (*seMediaDisconnectWithReset)(TSEMedia *media);
-    bool (*seMediaGetStatus)(TSEMedia *media, int32_t *status);
-};
 
 /* The one SE media (NULL before initialisation and after uninitialisation). */
 extern TSEMedia *_seMedia;
@@ -71,14 +49,11 @@ extern uint8_t seMediaApduResponse[SE_MEDIA_APDU_RESPONSE_SIZE];
 /* Data part of the SELECT response. */
 extern uint8_t seMediaSelectResponse[SE_MEDIA_SELECT_RESPONSE_SIZE];
 
-/* Allocates one TSEMedia from the engine allocator, members not
- * initialised (the driver's constructor sets them); NULL when out of
- * memory. */
-TSEMedia *New_SEMediaBase(void);
-
 /* Manager wrappers on _seMedia. Each writes its trace line and answers
  * false without calling anything when _seMedia or the member is NULL. */
-bool seMediaManagerInitialize(void);
+/* Creates the SE media with the driver's constructor and keeps its
+ * destructor for seMediaManagerUninitialize. */
+bool seMediaManagerInitialize(TSEMediaConstructor create, TSEMediaDestructor destroy);
 bool seMediaManagerIsInitialized(void);
 bool seMediaManagerUninitialize(void);
 bool seMediaManagerSetCallbackEventExecutionError(LpaEventExecutionErrorCallback callback);

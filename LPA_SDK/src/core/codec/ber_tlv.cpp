@@ -1,9 +1,9 @@
-#include "ber_tlv.h"
+#include "codec/ber_tlv.h"
 
 #include <string.h>
 
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 
 namespace {
 

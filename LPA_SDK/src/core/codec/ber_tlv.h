@@ -15,7 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "raw_data_object.h"
+#include "codec/raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {

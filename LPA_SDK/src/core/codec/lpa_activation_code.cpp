@@ -1,14 +1,14 @@
-#include "lpa_activation_code.h"
+#include "codec/lpa_activation_code.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "ber_tlv.h"
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
+#include "codec/ber_tlv.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
 #include "lpa_host.h"
-#include "lpa_sha256.h"
+#include "codec/lpa_sha256.h"
 
 /* ------------------------------------------------------------------------
  * PPR values

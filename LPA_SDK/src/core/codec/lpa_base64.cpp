@@ -1,4 +1,4 @@
-#include "lpa_base64.h"
+#include "codec/lpa_base64.h"
 
 static const char base64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -1,9 +1,9 @@
-#include "lpa_certificate.h"
+#include "codec/lpa_certificate.h"
 
 #include <string.h>
 
-#include "ber_tlv.h"
-#include "lpa_core_log.h"
+#include "codec/ber_tlv.h"
+#include "runtime/lpa_core_log.h"
 
 /* subjectAltName, 2.5.29.17. */
 static const uint8_t subjectAltNameId[] = {0x55, 0x1D, 0x11};

@@ -1,4 +1,4 @@
-#include "lpa_sha256.h"
+#include "codec/lpa_sha256.h"
 
 #include <string.h>
 

@@ -1,10 +1,10 @@
-#include "raw_data_object.h"
+#include "codec/raw_data_object.h"
 
 #include <stdint.h>
 #include <string.h>
 
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 
 /* A NULL object, or one without data, counts as empty. */
 static size_t usableLength(const RawDataObject *object)

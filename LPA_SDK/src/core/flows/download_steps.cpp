@@ -1,21 +1,21 @@
-#include "lpa_download.h"
+#include "flows/lpa_download.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "ber_tlv.h"
-#include "bpp_loader.h"
-#include "es10b.h"
-#include "lpa_activation_code.h"
-#include "lpa_certificate.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
-#include "lpa_manager_config.h"
-#include "lpa_manager_es10c.h"
-#include "lpa_notifications.h"
-#include "lpa_ppr.h"
+#include "codec/ber_tlv.h"
+#include "card/bpp_loader.h"
+#include "card/es10b.h"
+#include "codec/lpa_activation_code.h"
+#include "codec/lpa_certificate.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
+#include "runtime/lpa_manager_config.h"
+#include "card/lpa_manager_es10c.h"
+#include "flows/lpa_notifications.h"
+#include "flows/lpa_ppr.h"
 
 #define LPA_DOWNLOAD_EXECUTIONS 3
 

@@ -15,10 +15,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "es9plus_client.h"
+#include "server/es9plus_client.h"
 #include "lpa.h"
 #include "lpa_host.h"
-#include "raw_data_object.h"
+#include "codec/raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {

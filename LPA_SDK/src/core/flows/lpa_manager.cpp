@@ -1,10 +1,10 @@
-#include "lpa_manager.h"
+#include "flows/lpa_manager.h"
 
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
-#include "lpa_httpmedia.h"
-#include "lpa_manager_config.h"
-#include "se_media_manager.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
+#include "server/lpa_httpmedia.h"
+#include "runtime/lpa_manager_config.h"
+#include "card/se_media_manager.h"
 
 /* Set by the first manager initialisation and never cleared. */
 static bool _lpaManagerInitialized = false;
@@ -24,27 +24,29 @@ bool lpaManagerIsInitialized(void)
     return _lpaManagerInitialized;
 }
 
-/* Creates one medium and registers the engine's execution-error forwarder
- * on it, between the function's "++"/"--" lines. */
-static bool _initializeMedia(const char *function, bool (*create)(void),
-                             bool (*registerCallback)(LpaEventExecutionErrorCallback))
+/* The "++"/"--" lines around the creation of one medium and the
+ * registration of the engine's execution-error forwarder on it. */
+static void _traceMedia(const char *mark, const char *function)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ %s(...)", function);
-    bool result = create() && registerCallback(_lpaManagerEventExecutionErrorCallback);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- %s(...)", function);
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "%s %s(...)", mark, function);
+}
+
+bool lpaManagerInitializeSEMedia(TSEMediaConstructor create, TSEMediaDestructor destroy)
+{
+    _traceMedia("++", "lpaManagerInitializeSEMedia");
+    bool result = seMediaManagerInitialize(create, destroy) &&
+                  seMediaManagerSetCallbackEventExecutionError(_lpaManagerEventExecutionErrorCallback);
+    _traceMedia("--", "lpaManagerInitializeSEMedia");
     return result;
 }
 
-bool lpaManagerInitializeSEMedia(void)
+bool lpaManagerInitializeHttpMedia(THTTPMediaConstructor create, THTTPMediaDestructor destroy)
 {
-    return _initializeMedia("lpaManagerInitializeSEMedia", seMediaManagerInitialize,
-                            seMediaManagerSetCallbackEventExecutionError);
-}
-
-bool lpaManagerInitializeHttpMedia(void)
-{
-    return _initializeMedia("lpaManagerInitializeHttpMedia", httpMediaManagerInitialize,
-                            httpMediaManagerSetCallbackEventExecutionError);
+    _traceMedia("++", "lpaManagerInitializeHttpMedia");
+    bool result = httpMediaManagerInitialize(create, destroy) &&
+                  httpMediaManagerSetCallbackEventExecutionError(_lpaManagerEventExecutionErrorCallback);
+    _traceMedia("--", "lpaManagerInitializeHttpMedia");
+    return result;
 }
 
 void lpaManagerDeleteMedia(bool seMedia, bool httpMedia)

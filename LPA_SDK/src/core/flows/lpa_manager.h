@@ -10,6 +10,9 @@
 
 #include <stdbool.h>
 
+#include "card/se_media.h"
+#include "server/http_media.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -22,14 +25,15 @@ bool lpaManagerInitialize(void);
 /* True once lpaManagerInitialize ran. */
 bool lpaManagerIsInitialized(void);
 
-/* Creates the generic-modem SE media and registers the engine's
+/* Creates the SE media with the given driver and registers the engine's
  * execution-error forwarder on it; false when an SE media already exists
  * or creation or registration fails. */
-bool lpaManagerInitializeSEMedia(void);
+bool lpaManagerInitializeSEMedia(TSEMediaConstructor create, TSEMediaDestructor destroy);
 
-/* Creates the curl HTTP media and registers the forwarder on it; false
- * when an HTTP media already exists or creation or registration fails. */
-bool lpaManagerInitializeHttpMedia(void);
+/* Creates the HTTP media with the given driver and registers the forwarder
+ * on it; false when an HTTP media already exists or creation or
+ * registration fails. */
+bool lpaManagerInitializeHttpMedia(THTTPMediaConstructor create, THTTPMediaDestructor destroy);
 
 /* Deletes the SE media (when seMedia is set) and then the HTTP media (when
  * httpMedia is set), each only when it exists, with their trace lines. */

@@ -1,20 +1,20 @@
-#include "lpa_notifications.h"
+#include "flows/lpa_notifications.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "ber_tlv.h"
-#include "bpp_loader.h"
-#include "es10b.h"
-#include "es9plus_client.h"
-#include "lpa_base64.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
+#include "codec/ber_tlv.h"
+#include "card/bpp_loader.h"
+#include "card/es10b.h"
+#include "server/es9plus_client.h"
+#include "codec/lpa_base64.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
 #include "lpa_host.h"
-#include "lpa_manager_es10c.h"
-#include "se_media_manager.h"
+#include "card/lpa_manager_es10c.h"
+#include "card/se_media_manager.h"
 
 #define TAG_LIST_NOTIFICATION 0xBF28
 #define TAG_RETRIEVE_NOTIFICATIONS_LIST 0xBF2B

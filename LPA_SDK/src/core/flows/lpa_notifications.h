@@ -14,7 +14,7 @@
 #include <stdint.h>
 
 #include "lpa.h"
-#include "raw_data_object.h"
+#include "codec/raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {

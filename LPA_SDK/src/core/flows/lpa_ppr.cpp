@@ -1,11 +1,11 @@
-#include "lpa_ppr.h"
+#include "flows/lpa_ppr.h"
 
 #include <string.h>
 
-#include "es10b.h"
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
+#include "card/es10b.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
 #include "lpa_host.h"
 
 static const char *_boolText(bool value)

@@ -13,10 +13,10 @@
 #include <stdbool.h>
 #include <stdint.h>
 
-#include "ber_tlv.h"
+#include "codec/ber_tlv.h"
 #include "lpa.h"
-#include "lpa_activation_code.h"
-#include "raw_data_object.h"
+#include "codec/lpa_activation_code.h"
+#include "codec/raw_data_object.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -11,7 +11,7 @@
  * and may rotate (close and reopen) the file, so after any allocation or
  * free the buffers are refilled and the file pointer is read again.
  */
-#include "lpa_core_log.h"
+#include "runtime/lpa_core_log.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -19,7 +19,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_memory.h"
 
 const LpaLogLevel lpaLogLevelTable[] = {
     {LPA_LOG_LEVEL_VER, "VER", 1},
@@ -430,4 +430,16 @@ extern "C" void lpaCoreLogHexDump(int32_t level, const char *title, const char *
     if (lpaLogHooks.installed && lpaLogHooks.hexDump != NULL) {
         lpaLogHooks.hexDump(level, title, label, bytes, length);
     }
+}
+
+char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
+
+void lpaManagerLogHexDumpTitled(int32_t level, const char *label, const uint8_t *bytes, size_t length,
+                                const char *titleFormat, ...)
+{
+    va_list args;
+    va_start(args, titleFormat);
+    vsnprintf(lpaManagerEventText, sizeof(lpaManagerEventText), titleFormat, args);
+    va_end(args);
+    lpaCoreLogHexDump(level, lpaManagerEventText, label, bytes, length);
 }

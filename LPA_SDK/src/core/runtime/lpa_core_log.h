@@ -95,6 +95,15 @@ void logRotateIfNeeded(void);
  * case-insensitive). SYS cannot be selected. */
 bool logSetLevelByName(const char *name);
 
+/* The engine-wide text buffer of formatted event texts and hex-dump titles. */
+#define LPA_MANAGER_EVENT_TEXT_SIZE 1024
+extern char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
+
+/* Formats a hex-dump title (numbers only; the finished title must hold no
+ * conversion) into the engine-wide text buffer and dumps the bytes under it. */
+void lpaManagerLogHexDumpTitled(int32_t level, const char *label, const uint8_t *bytes, size_t length,
+                                const char *titleFormat, ...) LPA_PRINTF_FORMAT(5, 6);
+
 #ifdef __cplusplus
 }
 #endif

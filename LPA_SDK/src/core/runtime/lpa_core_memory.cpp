@@ -5,13 +5,13 @@
  * here for long lines, so nothing in this file holds log state across a
  * log call.
  */
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_memory.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "lpa_core_log.h"
-#include "lpa_core_memory_internal.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory_internal.h"
 
 namespace {
 

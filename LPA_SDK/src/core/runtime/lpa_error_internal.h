@@ -1,5 +1,7 @@
 /*
  * The engine's last error and execution-error forwarding, for engine code.
+ * Part of the runtime layer (log, tracked memory, configuration, last
+ * error), which uses only the platform layer.
  *
  * Engine modules set errors only through lpaSetLastErrorCode (the first
  * error since the last reset wins), read them in retry loops only through
@@ -38,6 +40,12 @@ uint32_t lpaGetErrorCodeNoClear(void);
 /* Returns the last error without writing a line (for the frame's closing
  * line, which prints the code itself). */
 uint32_t _lpaErrorCodePeek(void);
+
+/* Sets the last error to 0 without writing a line (lpaGetErrorCode). */
+void _lpaErrorCodeClearQuietly(void);
+
+/* The name of a code in the table, or LPA_UNKNOWN_ERROR_CODE_DESCRIPTION. */
+const char *_lpaErrorCodeDescription(uint32_t code);
 
 /* Installs the application's execution-error callback and its user data
  * (NULL, NULL removes them). */

@@ -1,6 +1,6 @@
-#include "lpa_hex.h"
+#include "runtime/lpa_hex.h"
 
-#include "lpa_core_log.h"
+#include "runtime/lpa_core_log.h"
 
 static int _hexDigitValue(char c)
 {

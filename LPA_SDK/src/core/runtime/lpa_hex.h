@@ -12,7 +12,7 @@
 #include <stdint.h>
 
 /* compareEqualStringIgnoringCase lives with the other text helpers. */
-#include "lpa_string.h"
+#include "runtime/lpa_string.h"
 
 #ifdef __cplusplus
 extern "C" {

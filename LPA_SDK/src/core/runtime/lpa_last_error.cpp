@@ -1,12 +1,12 @@
 /*
- * The last error, the error table and execution-error forwarding.
+ * The last error, the error table and execution-error forwarding. The
+ * exports that read them (lpaGetErrorCode & co.) sit in api/lpa_error.cpp.
  */
-#include "lpa_error_internal.h"
+#include "runtime/lpa_error_internal.h"
 
 #include <stddef.h>
 
-#include "lpa_api_frame.h"
-#include "lpa_core_log.h"
+#include "runtime/lpa_core_log.h"
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
 static_assert(sizeof(LpaErrorCodeDescription) == 16, "an error table row is 16 bytes");
@@ -32,7 +32,7 @@ const LpaErrorCodeDescription lpaErrorCodeDescriptionList[LPA_ERROR_CODE_COUNT +
 static LpaEventExecutionErrorCallback appEventExecutionErrorCallback = nullptr;
 static void *appEventExecutionErrorUserData = nullptr;
 
-static const char *lookupErrorCodeDescription(uint32_t code)
+const char *_lpaErrorCodeDescription(uint32_t code)
 {
     for (const LpaErrorCodeDescription *row = lpaErrorCodeDescriptionList; row->name != nullptr;
          ++row) {
@@ -54,7 +54,7 @@ void lpaSetLastErrorCode(uint32_t code)
     _errorCode = code;
     if (code != 0) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "_errorCode=0x%06X => %s", (unsigned)code,
-                   lookupErrorCodeDescription(code));
+                   _lpaErrorCodeDescription(code));
     } else {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "_errorCode=0x%06X", (unsigned)code);
     }
@@ -77,24 +77,9 @@ uint32_t _lpaErrorCodePeek(void)
     return _errorCode;
 }
 
-extern "C" LPA_API uint32_t lpaGetErrorCode(void)
+void _lpaErrorCodeClearQuietly(void)
 {
-    _lpaApiFrameOpen("lpaGetErrorCode");
-    uint32_t code = _errorCode;
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "return _errorCode=0x%06X", (unsigned)code);
     _errorCode = 0;
-    _lpaApiFrameClose();
-    return code;
-}
-
-extern "C" LPA_API const char *lpaGetErrorCodeDescription(uint32_t code)
-{
-    return lookupErrorCodeDescription(code);
-}
-
-extern "C" LPA_API const LpaErrorCodeDescription *lpaExGetListErrorCodeDescription(void)
-{
-    return lpaErrorCodeDescriptionList;
 }
 
 void _lpaManagerSetAppEventExecutionErrorCallback(LpaEventExecutionErrorCallback callback,

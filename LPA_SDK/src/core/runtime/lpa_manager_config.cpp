@@ -1,4 +1,4 @@
-#include "lpa_manager_config.h"
+#include "runtime/lpa_manager_config.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -7,13 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_hex.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "runtime/lpa_hex.h"
 #include "lpa_host.h"
-#include "lpa_httpmedia.h"
-#include "lpa_string.h"
+#include "runtime/lpa_string.h"
 
 #define T_BOOL LPA_PARAMETER_TYPE_BOOL
 #define T_LONG LPA_PARAMETER_TYPE_LONG
@@ -367,25 +366,6 @@ static bool *_engineBoolean(int32_t parameterId)
     }
 }
 
-/* The HTTP media option of a parameter id, or -1. */
-static HttpMediaOptionType _httpMediaOption(int32_t parameterId)
-{
-    switch (parameterId) {
-    case LPA_PARAMETER_ID_ACTIVATE_CURL_DEBUG_MODE:
-        return HTTP_MEDIA_OPTION_DEBUG_MODE;
-    case LPA_PARAMETER_ID_CURL_SSL_VERIFYPEER:
-        return HTTP_MEDIA_OPTION_SSL_VERIFYPEER;
-    case LPA_PARAMETER_ID_CURL_SSL_VERIFYHOST:
-        return HTTP_MEDIA_OPTION_SSL_VERIFYHOST;
-    case LPA_PARAMETER_ID_CURL_CONNECT_TIMEOUT:
-        return HTTP_MEDIA_OPTION_CONNECT_TIMEOUT;
-    case LPA_PARAMETER_ID_CURL_TIMEOUT:
-        return HTTP_MEDIA_OPTION_TIMEOUT;
-    default:
-        return -1;
-    }
-}
-
 static bool _isHttpMediaBooleanParameter(int32_t parameterId)
 {
     return parameterId >= LPA_PARAMETER_ID_ACTIVATE_CURL_DEBUG_MODE && parameterId <= LPA_PARAMETER_ID_CURL_SSL_VERIFYHOST;
@@ -423,7 +403,7 @@ bool _lpaManagerSetBooleanParameterValue(const LpaConfigParameter *parameter, co
         *_engineBoolean(parameter->id) = *value;
         result = true;
     } else if (_isHttpMediaBooleanParameter(parameter->id)) {
-        result = httpMediaManagerSetBooleanOption(_httpMediaOption(parameter->id), *value);
+        result = lpaHttpOptionAccess.setBoolean(parameter->id, *value);
     } else {
         lpaSetLastErrorCode(LPA_ERROR_UNKNOWN_PARAMETER);
     }
@@ -441,7 +421,7 @@ bool _lpaManagerGetBooleanParameterValue(int32_t parameterId, bool *value)
         *value = *_engineBoolean(parameterId);
         result = true;
     } else if (_isHttpMediaBooleanParameter(parameterId)) {
-        result = httpMediaManagerGetBooleanOption(_httpMediaOption(parameterId), value);
+        result = lpaHttpOptionAccess.getBoolean(parameterId, value);
         if (result) {
             lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value                               : %s", _boolText(*value));
         }
@@ -476,7 +456,7 @@ bool _lpaManagerSetLongParameterValue(const LpaConfigParameter *parameter, const
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Negative time-out value refused!");
         lpaSetLastErrorCode(LPA_ERROR_INCORRECT_PARAMETER_TYPE);
     } else if (_isHttpMediaLongParameter(parameter->id)) {
-        result = httpMediaManagerSetLongOption(_httpMediaOption(parameter->id), *value);
+        result = lpaHttpOptionAccess.setLong(parameter->id, *value);
     } else if (_isMemoryKnob(parameter->id)) {
         result = _lpaManagerSetLongMemoryErrorParameterValue(parameter->id, *value);
     } else {
@@ -496,7 +476,7 @@ bool _lpaManagerGetLongParameterValue(int32_t parameterId, int32_t *value)
         *value = lpaCoreLogGetMaxSize();
         result = true;
     } else if (_isHttpMediaLongParameter(parameterId)) {
-        result = httpMediaManagerGetLongOption(_httpMediaOption(parameterId), value);
+        result = lpaHttpOptionAccess.getLong(parameterId, value);
     } else if (_isMemoryKnob(parameterId)) {
         result = lpaCoreMemoryGetGenerateErr(_memoryKnob(parameterId), value);
     } else {

@@ -87,6 +87,17 @@ bool lpaManagerSetConfigParameter(const char *key, int32_t type, const void *val
 bool lpaManagerGetConfigParameter(const char *key, int32_t type, void *buffer, size_t bufferSize);
 
 /* Per-type stores, by row (setters) or id (getters). */
+/* The five curl parameters are options of the HTTP media, which sits
+ * above this layer: the HTTP media manager defines this record, and the
+ * parameter setters and getters reach the options through it. */
+typedef struct LpaHttpOptionAccess {
+    bool (*setBoolean)(int32_t parameterId, bool value);
+    bool (*getBoolean)(int32_t parameterId, bool *value);
+    bool (*setLong)(int32_t parameterId, int32_t value);
+    bool (*getLong)(int32_t parameterId, int32_t *value);
+} LpaHttpOptionAccess;
+extern const LpaHttpOptionAccess lpaHttpOptionAccess;
+
 bool _lpaManagerSetBooleanParameterValue(const LpaConfigParameter *parameter, const bool *value);
 bool _lpaManagerGetBooleanParameterValue(int32_t parameterId, bool *value);
 bool _lpaManagerSetLongParameterValue(const LpaConfigParameter *parameter, const int32_t *value);

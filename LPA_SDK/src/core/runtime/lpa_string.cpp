@@ -1,9 +1,9 @@
-#include "lpa_string.h"
+#include "runtime/lpa_string.h"
 
 #include <ctype.h>
 #include <string.h>
 
-#include "lpa_core_log.h"
+#include "runtime/lpa_core_log.h"
 
 bool compareEqualStringIgnoringCase(const char *a, const char *b)
 {

@@ -1,20 +1,17 @@
-#include "es9plus_client.h"
+#include "server/es9plus_client.h"
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "es10b.h"
-#include "lpa_base64.h"
-#include "lpa_hex.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
-#include "lpa_error_internal.h"
-#include "lpa_httpmedia.h"
-#include "lpa_manager_config.h"
-#include "lpa_string.h"
-
-char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
+#include "codec/lpa_base64.h"
+#include "runtime/lpa_hex.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_error_internal.h"
+#include "server/lpa_httpmedia.h"
+#include "runtime/lpa_manager_config.h"
+#include "runtime/lpa_string.h"
 
 /* Longest address + path a function accepts (the buffer keeps its NUL). */
 #define ES9_ADDRESS_AND_PATH_MAX (ES9_ADDRESS_BUFFER_SIZE - 1)
@@ -24,15 +21,6 @@ char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
 
 static const char *const _executedSuccess = "Executed-Success";
 
-void lpaManagerLogHexDumpTitled(int32_t level, const char *label, const uint8_t *bytes, size_t length,
-                                const char *titleFormat, ...)
-{
-    va_list args;
-    va_start(args, titleFormat);
-    vsnprintf(lpaManagerEventText, sizeof(lpaManagerEventText), titleFormat, args);
-    va_end(args);
-    lpaCoreLogHexDump(level, lpaManagerEventText, label, bytes, length);
-}
 
 /* ------------------------------------------------------------------------
  * Events

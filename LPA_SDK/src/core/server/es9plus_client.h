@@ -18,62 +18,13 @@
 
 #include <cjson/cJSON.h>
 
+#include "codec/lpa_server_data.h"
 #include "lpa.h"
 #include "lpa_host.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* One decoded field of the server data: an engine block and the number of
- * meaningful bytes (0 while empty or after a failed decoding). */
-typedef struct TDataValue {
-    uint8_t *val;
-    size_t len;
-} TDataValue;
-
-/* The server data of one download session, owned and zeroed by the flow. */
-typedef struct TServerData {
-    TDataValue _transactionId;       /* text as sent by the server, NUL-terminated */
-    TDataValue _serverSigned1;
-    TDataValue _serverSignature1;
-    TDataValue _euiccCiPKIdToBeUsed;
-    TDataValue _serverCertificate;
-    TDataValue _smdpCertificate;
-    TDataValue _smdpSignature2;
-    TDataValue _smdpSigned2;
-    TDataValue _profileMetadata;
-    TDataValue _boundProfilePackage;
-} TServerData;
-
-/* Capacities of the field buffers (the package buffer is sized by its text). */
-#define ES9_TRANSACTION_ID_CAPACITY         40
-#define ES9_SERVER_SIGNED1_CAPACITY         350
-#define ES9_SERVER_SIGNATURE1_CAPACITY      100
-#define ES9_EUICC_CI_PKID_CAPACITY          40
-#define ES9_SERVER_CERTIFICATE_CAPACITY     1536
-#define ES9_SMDP_CERTIFICATE_CAPACITY       1536
-#define ES9_SMDP_SIGNATURE2_CAPACITY        100
-#define ES9_SMDP_SIGNED2_CAPACITY           350
-#define ES9_PROFILE_METADATA_CAPACITY       2048
-#define ES9_BOUND_PROFILE_PACKAGE_MAX_SIZE  0x20FFF
-
-/* One event of the SM-DS. */
-typedef struct SmdsEventRecord {
-    char eventId[255];
-    char rspServerAddress[128];
-} SmdsEventRecord;
-
-#define SMDS_EVENT_RECORD_MAX 16
-
-/* The event list of an ES11 retrieval, owned and zeroed by the caller. */
-typedef struct SmdsEventList {
-    size_t count;
-    SmdsEventRecord records[SMDS_EVENT_RECORD_MAX];
-} SmdsEventList;
-
-/* The eUICC's CancelSession answer (filled by lpaManagerES10b_CancelSession). */
-typedef struct TCancelSessionResponse TCancelSessionResponse;
 
 /* Buffers for addresses with their path, and for the https URL. */
 #define ES9_ADDRESS_BUFFER_SIZE 255
@@ -83,15 +34,6 @@ typedef struct TCancelSessionResponse TCancelSessionResponse;
 #define ES9_PATH_GET_BOUND_PROFILE_PACKAGE "/gsma/rsp2/es9plus/getBoundProfilePackage"
 #define ES9_PATH_HANDLE_NOTIFICATION       "/gsma/rsp2/es9plus/handleNotification"
 #define ES9_PATH_CANCEL_SESSION            "/gsma/rsp2/es9plus/cancelSession"
-
-/* The engine-wide text buffer of formatted event texts and hex-dump titles. */
-#define LPA_MANAGER_EVENT_TEXT_SIZE 1024
-extern char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
-
-/* Formats a hex-dump title (numbers only; the finished title must hold no
- * conversion) into the engine-wide text buffer and dumps the bytes under it. */
-void lpaManagerLogHexDumpTitled(int32_t level, const char *label, const uint8_t *bytes, size_t length,
-                                const char *titleFormat, ...) LPA_PRINTF_FORMAT(5, 6);
 
 /* Copies addressAndPath to out (255 bytes) with the host part, up to the
  * first '/', in lower case. False (and out "") for a text of 255 characters

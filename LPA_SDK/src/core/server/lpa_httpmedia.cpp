@@ -1,8 +1,8 @@
-#include "lpa_httpmedia.h"
+#include "server/lpa_httpmedia.h"
 
-#include "httpmedia_curl.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
+#include "runtime/lpa_manager_config.h"
 
 const HttpMediaOptionValues httpMediaOptionDefaults = {{true, true, false}, {60, 60}};
 
@@ -30,14 +30,18 @@ THTTPMedia *New_HTTPMediaBase(void)
     return (THTTPMedia *)LPA_MALLOC(sizeof(THTTPMedia));
 }
 
-bool httpMediaManagerInitialize(void)
+/* The destructor of the driver that made _httpMedia. */
+static THTTPMediaDestructor _httpMediaDestructor = NULL;
+
+bool httpMediaManagerInitialize(THTTPMediaConstructor create, THTTPMediaDestructor destroy)
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpMediaManagerInitialize()");
     if (_httpMedia != NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "-httpMediaManagerInitialize()");
         return false;
     }
-    _httpMedia = New_HTTPMediaCurl();
+    _httpMedia = create();
+    _httpMediaDestructor = destroy;
     if (_httpMedia == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Unable to create _httpMedia !");
     }
@@ -57,7 +61,7 @@ bool httpMediaManagerDelete(void)
     if (!_httpMediaIsCreated()) {
         return false;
     }
-    Delete_HTTPMediaCurl(_httpMedia);
+    _httpMediaDestructor(_httpMedia);
     _httpMedia = NULL;
     return true;
 }
@@ -155,3 +159,45 @@ bool httpMediaManagerGetLongOption(HttpMediaOptionType id, int32_t *value)
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetLongOption() : return %s", _boolText(result));
     return result;
 }
+
+/* The HTTP media option of a parameter id, or -1. */
+static HttpMediaOptionType _httpMediaOption(int32_t parameterId)
+{
+    switch (parameterId) {
+    case LPA_PARAMETER_ID_ACTIVATE_CURL_DEBUG_MODE:
+        return HTTP_MEDIA_OPTION_DEBUG_MODE;
+    case LPA_PARAMETER_ID_CURL_SSL_VERIFYPEER:
+        return HTTP_MEDIA_OPTION_SSL_VERIFYPEER;
+    case LPA_PARAMETER_ID_CURL_SSL_VERIFYHOST:
+        return HTTP_MEDIA_OPTION_SSL_VERIFYHOST;
+    case LPA_PARAMETER_ID_CURL_CONNECT_TIMEOUT:
+        return HTTP_MEDIA_OPTION_CONNECT_TIMEOUT;
+    case LPA_PARAMETER_ID_CURL_TIMEOUT:
+        return HTTP_MEDIA_OPTION_TIMEOUT;
+    default:
+        return -1;
+    }
+}
+
+static bool _setBooleanParameter(int32_t parameterId, bool value)
+{
+    return httpMediaManagerSetBooleanOption(_httpMediaOption(parameterId), value);
+}
+
+static bool _getBooleanParameter(int32_t parameterId, bool *value)
+{
+    return httpMediaManagerGetBooleanOption(_httpMediaOption(parameterId), value);
+}
+
+static bool _setLongParameter(int32_t parameterId, int32_t value)
+{
+    return httpMediaManagerSetLongOption(_httpMediaOption(parameterId), value);
+}
+
+static bool _getLongParameter(int32_t parameterId, int32_t *value)
+{
+    return httpMediaManagerGetLongOption(_httpMediaOption(parameterId), value);
+}
+
+const LpaHttpOptionAccess lpaHttpOptionAccess = {_setBooleanParameter, _getBooleanParameter, _setLongParameter,
+                                                 _getLongParameter};

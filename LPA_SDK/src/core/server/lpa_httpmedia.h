@@ -1,7 +1,9 @@
 /*
- * HTTP media: the engine's one road to SM-DP+ and SM-DS servers. A record
- * of operation pointers (THTTPMedia) filled by one driver, held in the
+ * HTTP media manager: the engine's one road to SM-DP+ and SM-DS servers.
+ * The media record a driver fills (server/http_media.h), held in the
  * process-wide instance _httpMedia, and the manager wrappers around it.
+ * The server layer (this manager and the ES9+/ES11 client) uses runtime/
+ * and codec/ only; the driver is handed in by the API layer.
  *
  * A request runs as init -> post -> read the buffer -> cleanup.
  *
@@ -19,63 +21,20 @@
 #include <stdint.h>
 
 #include "lpa.h"
+#include "server/http_media.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Option ids. */
-typedef int32_t HttpMediaOptionType;
-#define HTTP_MEDIA_OPTION_SSL_VERIFYPEER  0 /* bool, default true */
-#define HTTP_MEDIA_OPTION_SSL_VERIFYHOST  1 /* bool, default true */
-#define HTTP_MEDIA_OPTION_DEBUG_MODE      2 /* bool, default false */
-#define HTTP_MEDIA_OPTION_CONNECT_TIMEOUT 3 /* int32 seconds, default 60 */
-#define HTTP_MEDIA_OPTION_TIMEOUT         4 /* int32 seconds, default 60 */
-
-#define HTTP_MEDIA_BOOLEAN_OPTION_COUNT 3
-#define HTTP_MEDIA_LONG_OPTION_FIRST    3
-#define HTTP_MEDIA_LONG_OPTION_COUNT    2
-
-/* The process-wide option values, indexed by id (long options by
- * id - HTTP_MEDIA_LONG_OPTION_FIRST). */
-typedef struct HttpMediaOptionValues {
-    bool booleanOption[HTTP_MEDIA_BOOLEAN_OPTION_COUNT];
-    int32_t longOption[HTTP_MEDIA_LONG_OPTION_COUNT];
-} HttpMediaOptionValues;
-
-extern HttpMediaOptionValues httpMediaOptionValues;
-
-/* The defaults the values hold at process start. */
-extern const HttpMediaOptionValues httpMediaOptionDefaults;
-
-typedef struct THTTPMedia THTTPMedia;
-
-/* Ten pointer-sized members, in this order. */
-struct THTTPMedia {
-    void *privateRecord; /* the driver's own record */
-    bool (*httpMediaHttpExecuteInit)(THTTPMedia *media);
-    bool (*httpMediaHttpExecutePost)(THTTPMedia *media, const char *caPath, const char *url,
-                                     const char *body, int32_t *httpCode);
-    void (*httpMediaHttpExecuteCleanup)(THTTPMedia *media);
-    char *(*httpMediaGetBufferResponse)(THTTPMedia *media);
-    bool (*httpMediaSetBooleanOption)(THTTPMedia *media, HttpMediaOptionType id, bool value);
-    bool (*httpMediaGetBooleanOption)(THTTPMedia *media, HttpMediaOptionType id, bool *value);
-    bool (*httpMediaSetLongOption)(THTTPMedia *media, HttpMediaOptionType id, int32_t value);
-    bool (*httpMediaGetLongOption)(THTTPMedia *media, HttpMediaOptionType id, int32_t *value);
-    bool (*httpMediaSetCallbackEventExecutionError)(THTTPMedia *media,
-                                                    LpaEventExecutionErrorCallback callback);
-};
-
 /* The one HTTP media instance (NULL while none exists). */
 extern THTTPMedia *_httpMedia;
 
-/* Allocates one THTTPMedia from the engine allocator, members not
- * initialised; NULL when the allocation fails. */
-THTTPMedia *New_HTTPMediaBase(void);
-
 /* Manager wrappers on _httpMedia. Each fails (false, or NULL for the
  * buffer) with a WAR line while _httpMedia is NULL. */
-bool httpMediaManagerInitialize(void);
+/* Creates the HTTP media with the driver's constructor and keeps its
+ * destructor for httpMediaManagerDelete. */
+bool httpMediaManagerInitialize(THTTPMediaConstructor create, THTTPMediaDestructor destroy);
 bool httpMediaManagerIsInitialized(void);
 bool httpMediaManagerDelete(void);
 bool httpMediaManagerSetCallbackEventExecutionError(LpaEventExecutionErrorCallback callback);
