@@ -36,11 +36,6 @@ static char _lpaLogFilePath[LPA_PATH_SIZE];
 static char _lpaLogBackupPath[LPA_PATH_SIZE];
 static char _lpaConfigFilePath[LPA_PATH_SIZE];
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 /* True when text is given and has fewer than LPA_PATH_SIZE characters. */
 /* An empty folder would put the log and the configuration file at the
  * filesystem root; it is refused like a missing one. */
@@ -279,7 +274,7 @@ extern "C" LPA_API bool lpaGetReaderList(char (*readerNames)[LPA_READER_NAME_LEN
     bool releaseResult = seMediaManagerReleaseContext();
     bool result = listResult && releaseResult;
     --lpaApiCallDepth;
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaGetReaderList() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaGetReaderList() : return %s", lpaBoolText(result));
     _lpaApiFrameClose();
     return result;
 }

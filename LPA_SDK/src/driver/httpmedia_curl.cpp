@@ -21,11 +21,6 @@ static const char *const _requestHeaders[] = {
     "Expect:",
 };
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 static const char *_curlText(CURLcode code)
 {
     const char *text = curl_easy_strerror(code);
@@ -512,6 +507,6 @@ bool _httpMediaSetCallbackEventExecutionError(THTTPMedia *media, LpaEventExecuti
         result = true;
     }
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpmedia_curl :> _httpMediaSetCallbackEventExecutionError() return res=%s",
-               _boolText(result));
+               lpaBoolText(result));
     return result;
 }

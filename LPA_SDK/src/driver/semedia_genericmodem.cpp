@@ -15,11 +15,6 @@ LpaEventExecutionErrorCallback _seMediaGenericModemCallback = NULL;
 
 static const char _resetCommand[] = "AT+CFUN=1,1\r";
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 static TSEMediaGenericModem *_modemOf(TSEMedia *media)
 {
     return media == NULL ? NULL : (TSEMediaGenericModem *)media->privateRecord;
@@ -39,7 +34,7 @@ static void _clearChannel(TSEMediaGenericModem *modem)
 /* Exit trace of the operations that write one. */
 static bool _traceExit(const char *function, bool result)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_external :> %s() return res=%s", function, _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_external :> %s() return res=%s", function, lpaBoolText(result));
     return result;
 }
 
@@ -183,7 +178,7 @@ bool _seMediaGenericModemSetCallbackEventExecutionError(TSEMedia *media, LpaEven
         _seMediaGenericModemCallback = NULL;
         result = true;
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_genericmodem :> %s() return res=%s", name, _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_genericmodem :> %s() return res=%s", name, lpaBoolText(result));
     return result;
 }
 

@@ -30,11 +30,6 @@ bool lpaManagerES10IsSuccessfulSW(uint16_t sw)
     return sw == 0x9000 || (sw >> 8) == 0x91;
 }
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 void lpaManagerFreeRawDataPair(TRawDataPair *pair)
 {
     if (pair == NULL) {
@@ -286,13 +281,13 @@ RawDataObject *_prepareAuthenticateServerTlv(const TServerData *data, const RawD
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "ptrRawDataAuthenticateServer->rawData too small to be updated !");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         rawDataObject_free(request);
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareAuthenticateServerTlv() return %s", _boolText(false));
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareAuthenticateServerTlv() return %s", lpaBoolText(false));
         return NULL;
     }
     lpaManagerLogHexDumpTitled(LPA_LOG_LEVEL_DEB, "AuthenticateServerRequest", request->data, request->length,
                                "_prepareAuthenticateServerTlv() => request generated (%u bytes) : ...",
                                (unsigned)request->length);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareAuthenticateServerTlv() return %s", _boolText(true));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareAuthenticateServerTlv() return %s", lpaBoolText(true));
     return request;
 }
 
@@ -481,7 +476,7 @@ RawDataObject *_prepareDownloadTlv(const TServerData *data, const char *hashCcHe
                    (int)content->length, (int)ES10B_PREPARE_DOWNLOAD_CONTENT_MAX);
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
         rawDataObject_free(content);
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareDownloadTlv() return %s", _boolText(false));
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareDownloadTlv() return %s", lpaBoolText(false));
         return NULL;
     }
     RawDataObject *request = berTLV_createAndBuildRawDataObject(TAG_PREPARE_DOWNLOAD, content->length, content->data);
@@ -489,13 +484,13 @@ RawDataObject *_prepareDownloadTlv(const TServerData *data, const char *hashCcHe
     if (request == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Unable to allocate ptrPrepareDownloadTlv or incorrect length !");
         lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareDownloadTlv() return %s", _boolText(false));
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareDownloadTlv() return %s", lpaBoolText(false));
         return NULL;
     }
     lpaManagerLogHexDumpTitled(LPA_LOG_LEVEL_DEB, "PrepareDownloadRequest", request->data, request->length,
                                "_prepareDownloadTlv() => request generated (%u bytes) : ...",
                                (unsigned)request->length);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareDownloadTlv() return %s", _boolText(true));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_prepareDownloadTlv() return %s", lpaBoolText(true));
     return request;
 }
 
@@ -706,6 +701,6 @@ bool lpaManagerES10b_GetRAT(RawDataObject **rat)
             }
         }
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerES10b_GetRAT() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerES10b_GetRAT() return %s", lpaBoolText(result));
     return result;
 }

@@ -48,11 +48,6 @@ static uint8_t _es10cResponse[LPA_ES10C_RESPONSE_BUFFER_SIZE];
 #define TRACE_HEX_MAX_BYTES 1024
 static char _traceHex[2 * TRACE_HEX_MAX_BYTES + 1];
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 /* Upper-case hex of up to maxBytes bytes, else "...". */
 static const char *_hexText(const uint8_t *bytes, size_t length, size_t maxBytes)
 {
@@ -226,7 +221,7 @@ bool lpaManagerES10c_GetProfilesNumber(size_t *count)
             LPA_FREE(response);
         }
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_GetProfilesNumber(...): return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_GetProfilesNumber(...): return %s", lpaBoolText(result));
     return result;
 }
 
@@ -598,7 +593,7 @@ bool lpaManagerES10c_GetEID(LpaEid *eid)
         }
         result = result && (_lpaErrorCodePeek() == LPA_NO_ERROR);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_GetEID(...) : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_GetEID(...) : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -659,7 +654,7 @@ bool lpaManagerES10c_MemoryReset(const uint8_t *resetOptions, size_t length)
         rawDataObject_free(request);
         rawDataObject_free(options);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_MemoryReset() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_MemoryReset() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -788,7 +783,7 @@ static bool _profileOperation(const char *function, uint16_t tag, const uint8_t 
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ %s(...)", function);
     bool result = _doProfileOperationByIccid(tag, iccid, length);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- %s() : return %s", function, _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- %s() : return %s", function, lpaBoolText(result));
     return result;
 }
 
@@ -865,7 +860,7 @@ bool lpaManagerES10c_SetNickname(const uint8_t *iccid, size_t iccidLength, const
         }
     }
     rawDataObject_free(request);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_SetNickname() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerES10c_SetNickname() : return %s", lpaBoolText(result));
     return result;
 }
 

@@ -20,11 +20,6 @@ uint8_t seMediaSelectResponse[SE_MEDIA_SELECT_RESPONSE_SIZE];
 /* Upper-case hex text of an outgoing APDU, for its trace line. */
 static char _apduTrace[SE_MEDIA_APDU_TRACE_SIZE];
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 TSEMedia *New_SEMediaBase(void)
 {
     return (TSEMedia *)LPA_MALLOC(sizeof(TSEMedia));
@@ -68,7 +63,7 @@ bool seMediaManagerSetCallbackEventExecutionError(LpaEventExecutionErrorCallback
     if (_seMedia != NULL && _seMedia->seMediaSetCallbackEventExecutionError != NULL) {
         result = _seMedia->seMediaSetCallbackEventExecutionError(_seMedia, callback);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- seMediaManagerSetCallbackEventExecutionError() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- seMediaManagerSetCallbackEventExecutionError() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -303,7 +298,7 @@ bool _buildAndSendApduCase4(const RawDataObject *apdu, uint16_t *sw, uint8_t *da
         }
     }
     rawDataObject_free(withLe);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_buildAndSendApduCase4(...) => return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_buildAndSendApduCase4(...) => return %s", lpaBoolText(result));
     return result;
 }
 
@@ -312,7 +307,7 @@ bool buildAndSendApduCase4(const RawDataObject *apdu, uint16_t *sw, uint8_t *dat
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendApduCase4(...)");
     bool result = _buildAndSendApduCase4(apdu, sw, data, dataCapacity, dataLength);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendApduCase4(...) => return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendApduCase4(...) => return %s", lpaBoolText(result));
     return result;
 }
 
@@ -321,7 +316,7 @@ bool buildAndSendApduCase4Ex(const RawDataObject *apdu, uint16_t *sw, uint8_t *d
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendApduCase4Ex(...)");
     bool result = _buildAndSendApduCase4(apdu, sw, data, dataCapacity, dataLength);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendApduCase4Ex(...) => return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendApduCase4Ex(...) => return %s", lpaBoolText(result));
     return result;
 }
 
@@ -370,6 +365,6 @@ bool buildAndSendStoreDataCase4(const RawDataObject *request, uint16_t *sw, uint
         rawDataObject_free(block);
     }
     rawDataObject_free(header);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendStoreDataCase4(...) => return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "buildAndSendStoreDataCase4(...) => return %s", lpaBoolText(result));
     return result;
 }

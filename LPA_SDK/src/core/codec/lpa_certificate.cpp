@@ -22,11 +22,6 @@ static void releaseTlv(BerTLV *tlv)
     }
 }
 
-static const char *boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 /* The first top-level TLV with this tag whose value lies inside the buffer,
  * or NULL. */
 static BerTLV *findTlv(uint16_t tag, const uint8_t *buffer, size_t size)
@@ -127,7 +122,7 @@ done:
     if (list != nullptr) {
         berTLV_freeBerTLVList(list);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_extractOIDfromCertificateExtensionList(): return %s", boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_extractOIDfromCertificateExtensionList(): return %s", lpaBoolText(result));
     return result;
 }
 
@@ -194,6 +189,6 @@ done:
     }
     releaseTlv(tbs);
     releaseTlv(main);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "extractOIDfromCertificate(): return %s", boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "extractOIDfromCertificate(): return %s", lpaBoolText(result));
     return result;
 }

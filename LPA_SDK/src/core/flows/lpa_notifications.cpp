@@ -23,11 +23,6 @@
 #define TAG_GET_CONFIGURED_ADDRESSES 0xBF3C
 #define TAG_SET_DEFAULT_DP_ADDRESS 0xBF3F
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 /* ------------------------------------------------------------------------
  * Shared helpers of the operations
  * ------------------------------------------------------------------------ */
@@ -174,7 +169,7 @@ bool _doExtractMetadataForGetProfileNotificationList(LpaNotificationList *list, 
     if (list == NULL || response == NULL || length == 0) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Incorrect parameter(s)!");
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _doExtractMetadataForGetProfileNotificationList(...) : return %s",
-                   _boolText(result));
+                   lpaBoolText(result));
         return false;
     }
     list->count = 0;
@@ -215,7 +210,7 @@ bool _doExtractMetadataForGetProfileNotificationList(LpaNotificationList *list, 
     berTLV_freeBerTLV(a0);
     berTLV_freeBerTLV(bf28);
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _doExtractMetadataForGetProfileNotificationList(...) : return %s",
-               _boolText(result));
+               lpaBoolText(result));
     return result;
 }
 
@@ -263,7 +258,7 @@ bool lpaManagerGetProfileNotificationList(LpaNotificationList *list)
             result = true;
         }
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerGetProfileNotificationList() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerGetProfileNotificationList() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -352,7 +347,7 @@ bool _retrieveNotificationData(uint16_t seqNumber, RawDataObject *data)
             }
         }
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_retrieveNotificationData() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_retrieveNotificationData() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -381,7 +376,7 @@ bool _sendNotificationToServer(const LpaNotificationEntry *entry, const RawDataO
         }
         LPA_FREE(text);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_sendNotificationToServer() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_sendNotificationToServer() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -446,7 +441,7 @@ bool lpaManagerClearProfileNotification(uint16_t seqNumber)
             }
         }
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerClearProfileNotification() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerClearProfileNotification() : return %s", lpaBoolText(result));
     return result;
 }
 

@@ -8,11 +8,6 @@
 #include "runtime/lpa_hex.h"
 #include "lpa_host.h"
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 /* ------------------------------------------------------------------------
  * Installed profiles
  * ------------------------------------------------------------------------ */
@@ -125,7 +120,7 @@ bool _comparePPARallowedOperator_MCC_MNC(const uint8_t ruleMccMnc[3], const uint
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "allowedOperator and incoming profile MCC/MNC are compatible, with level %d",
                    *level);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_comparePPARallowedOperator_MCC_MNC(): return %s", _boolText(valid));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_comparePPARallowedOperator_MCC_MNC(): return %s", lpaBoolText(valid));
     return valid;
 }
 
@@ -299,7 +294,7 @@ bool _analysePPARallowedOperatorVersusProfile(const ProfileMetadataFields *incom
         }
     }
     berTLV_freeBerTLVList(list);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_analysePPARallowedOperatorVersusProfile(): return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_analysePPARallowedOperatorVersusProfile(): return %s", lpaBoolText(result));
     return result;
 }
 
@@ -366,7 +361,7 @@ bool _analysePPARversusProfileAttribute(const BerTLV *rule, const ProfileMetadat
     berTLV_freeBerTLV(ids);
     berTLV_freeBerTLV(operators);
     berTLV_freeBerTLV(flags);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_analysePPARversusProfileAttribute(): return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_analysePPARversusProfileAttribute(): return %s", lpaBoolText(result));
     return result;
 }
 
@@ -403,12 +398,12 @@ bool _checkIncomingProfilePPRattributesVersurRAT(const RawDataObject *rat, Profi
         lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
         f = false;
         if (incoming == NULL) {
-            lpaCoreLog(LPA_LOG_LEVEL_DEB, "_checkIncomingProfilePPRattributesVersurRAT(): return %s", _boolText(f));
+            lpaCoreLog(LPA_LOG_LEVEL_DEB, "_checkIncomingProfilePPRattributesVersurRAT(): return %s", lpaBoolText(f));
             return f;
         }
     } else if (!incoming->hasPpr1 && !incoming->hasPpr2) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Submitted profile has no PPR defined, checking stop here.");
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_checkIncomingProfilePPRattributesVersurRAT(): return %s", _boolText(f));
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "_checkIncomingProfilePPRattributesVersurRAT(): return %s", lpaBoolText(f));
         return f;
     } else {
         char hex[1024];
@@ -480,6 +475,6 @@ bool _checkIncomingProfilePPRattributesVersurRAT(const RawDataObject *rat, Profi
         incoming->consentReason = 0;
         incoming->cancelReason = ES10B_CANCEL_REASON_PPR_NOT_ALLOWED;
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_checkIncomingProfilePPRattributesVersurRAT(): return %s", _boolText(f));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "_checkIncomingProfilePPRattributesVersurRAT(): return %s", lpaBoolText(f));
     return f;
 }

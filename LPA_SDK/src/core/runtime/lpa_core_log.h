@@ -104,6 +104,12 @@ extern char lpaManagerEventText[LPA_MANAGER_EVENT_TEXT_SIZE];
 void lpaManagerLogHexDumpTitled(int32_t level, const char *label, const uint8_t *bytes, size_t length,
                                 const char *titleFormat, ...) LPA_PRINTF_FORMAT(5, 6);
 
+/* "true" or "false", for log lines. */
+static inline const char *lpaBoolText(bool value)
+{
+    return value ? "true" : "false";
+}
+
 #ifdef __cplusplus
 }
 #endif

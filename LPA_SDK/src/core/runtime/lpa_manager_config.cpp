@@ -55,11 +55,6 @@ static bool _profileRefreshFlag = true;
 static char _configFilePath[LPA_CONFIG_FILE_PATH_SIZE];
 static bool _configFileLoaded = false;
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 static const char *_typeName(int32_t type)
 {
     switch (type) {
@@ -117,7 +112,7 @@ bool lpaManagerIsConfigParameterExist(const char *key, int32_t *type, bool *exis
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ lpaManagerIsConfigParameterExist(...)");
     if (key == NULL || type == NULL || exists == NULL) {
         lpaSetLastErrorCode(LPA_ERROR_INVALID_PARAMETER);
-        lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerIsConfigParameterExist() return %s", _boolText(false));
+        lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerIsConfigParameterExist() return %s", lpaBoolText(false));
         return false;
     }
     *exists = false;
@@ -133,7 +128,7 @@ bool lpaManagerIsConfigParameterExist(const char *key, int32_t *type, bool *exis
     } else {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "Parameter key does not exist.");
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerIsConfigParameterExist() return %s", _boolText(true));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerIsConfigParameterExist() return %s", lpaBoolText(true));
     return true;
 }
 
@@ -198,7 +193,7 @@ bool lpaManagerSetConfigParameter(const char *key, int32_t type, const void *val
     case T_BOOL:
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter type given                          : LPA_PARAMETER_TYPE_BOOL");
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value (Type match cannot be checked): %s",
-                   _boolText(*(const uint8_t *)value != 0));
+                   lpaBoolText(*(const uint8_t *)value != 0));
         break;
     case T_LONG:
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter type given                          : LPA_PARAMETER_TYPE_LONG");
@@ -272,7 +267,7 @@ bool lpaManagerSetConfigParameter(const char *key, int32_t type, const void *val
     }
 
 end:
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerSetConfigParameter() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerSetConfigParameter() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -346,7 +341,7 @@ bool lpaManagerGetConfigParameter(const char *key, int32_t type, void *buffer, s
     }
 
 end:
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerGetConfigParameter() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaManagerGetConfigParameter() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -407,7 +402,7 @@ bool _lpaManagerSetBooleanParameterValue(const LpaConfigParameter *parameter, co
     } else {
         lpaSetLastErrorCode(LPA_ERROR_UNKNOWN_PARAMETER);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetBooleanParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetBooleanParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -423,12 +418,12 @@ bool _lpaManagerGetBooleanParameterValue(int32_t parameterId, bool *value)
     } else if (_isHttpMediaBooleanParameter(parameterId)) {
         result = lpaHttpOptionAccess.getBoolean(parameterId, value);
         if (result) {
-            lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value                               : %s", _boolText(*value));
+            lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value                               : %s", lpaBoolText(*value));
         }
     } else {
         lpaSetLastErrorCode(LPA_ERROR_UNKNOWN_PARAMETER);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerGetBooleanParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerGetBooleanParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -436,7 +431,7 @@ static bool _lpaManagerSetLongMemoryErrorParameterValue(int32_t parameterId, int
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ _lpaManagerSetLongMemoryErrorParameterValue(...)");
     bool result = lpaCoreMemorySetParamGenerateErr(_memoryKnob(parameterId), value);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetLongMemoryErrorParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetLongMemoryErrorParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -462,7 +457,7 @@ bool _lpaManagerSetLongParameterValue(const LpaConfigParameter *parameter, const
     } else {
         lpaSetLastErrorCode(LPA_ERROR_UNKNOWN_PARAMETER);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetLongParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetLongParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -485,7 +480,7 @@ bool _lpaManagerGetLongParameterValue(int32_t parameterId, int32_t *value)
     if (result) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value                               : %ld", (long)*value);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerGetLongParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerGetLongParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -537,7 +532,7 @@ bool _lpaManagerSetStringParameterValue(const LpaConfigParameter *parameter, con
             break;
         }
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetStringParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerSetStringParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 
@@ -590,7 +585,7 @@ bool _lpaManagerGetStringParameterValue(int32_t parameterId, char *buffer, size_
     if (result) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Parameter value                               : %s", buffer);
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerGetStringParameterValue() return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- _lpaManagerGetStringParameterValue() return %s", lpaBoolText(result));
     return result;
 }
 

@@ -10,11 +10,6 @@ HttpMediaOptionValues httpMediaOptionValues = httpMediaOptionDefaults;
 
 THTTPMedia *_httpMedia = NULL;
 
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
-
 static bool _httpMediaIsCreated(void)
 {
     if (_httpMedia == NULL) {
@@ -74,7 +69,7 @@ bool httpMediaManagerSetCallbackEventExecutionError(LpaEventExecutionErrorCallba
     }
     bool result = _httpMedia->httpMediaSetCallbackEventExecutionError(_httpMedia, callback);
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetCallbackEventExecutionError() : return %s",
-               _boolText(result));
+               lpaBoolText(result));
     return result;
 }
 
@@ -85,7 +80,7 @@ bool httpMediaManagerHttpExecuteInit(void)
         return false;
     }
     bool result = _httpMedia->httpMediaHttpExecuteInit(_httpMedia);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerHttpExecuteInit() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerHttpExecuteInit() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -123,7 +118,7 @@ bool httpMediaManagerSetBooleanOption(HttpMediaOptionType id, bool value)
         return false;
     }
     bool result = _httpMedia->httpMediaSetBooleanOption(_httpMedia, id, value);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetBooleanOption() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetBooleanOption() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -134,7 +129,7 @@ bool httpMediaManagerGetBooleanOption(HttpMediaOptionType id, bool *value)
         return false;
     }
     bool result = _httpMedia->httpMediaGetBooleanOption(_httpMedia, id, value);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetBooleanOption() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetBooleanOption() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -145,7 +140,7 @@ bool httpMediaManagerSetLongOption(HttpMediaOptionType id, int32_t value)
         return false;
     }
     bool result = _httpMedia->httpMediaSetLongOption(_httpMedia, id, value);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetLongOption() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerSetLongOption() : return %s", lpaBoolText(result));
     return result;
 }
 
@@ -156,7 +151,7 @@ bool httpMediaManagerGetLongOption(HttpMediaOptionType id, int32_t *value)
         return false;
     }
     bool result = _httpMedia->httpMediaGetLongOption(_httpMedia, id, value);
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetLongOption() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpMediaManagerGetLongOption() : return %s", lpaBoolText(result));
     return result;
 }
 
