@@ -404,6 +404,23 @@ typedef struct Es9Exchange {
     const char *answer;
 } Es9Exchange;
 
+/* An exchange of the request keys[i] = values[i] with address + path,
+ * nothing posted yet. */
+template <size_t N>
+static Es9Exchange _exchangeWith(const char *const (&keys)[N], const char *const (&values)[N], const char *address,
+                                 size_t addressLength, const char *path)
+{
+    Es9Exchange exchange;
+    memset(&exchange, 0, sizeof(exchange));
+    exchange.keys = keys;
+    exchange.values = values;
+    exchange.count = N;
+    exchange.address = address;
+    exchange.addressLength = addressLength;
+    exchange.path = path;
+    return exchange;
+}
+
 /* Prints the request, builds address + path and posts. The caller cleans
  * up the HTTP media after a post. */
 static Es9PostOutcome _postRequest(Es9Exchange *exchange, const LpaDownloadCallbacks *callbacks)
@@ -569,8 +586,8 @@ bool lpaManagerES9Plus_InitiateAuthentication(TServerData *data, const LpaDownlo
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerES9Plus_InitiateAuthentication ...");
     static const char *const keys[] = {"euiccInfo1", "euiccChallenge", "smdpAddress"};
     const char *values[] = {euiccInfo1Base64, euiccChallengeBase64, serverAddress};
-    Es9Exchange exchange = {keys, values, 3, serverAddress, strlen(serverAddress), ES9_PATH_INITIATE_AUTHENTICATION,
-                            false, 0, NULL};
+    Es9Exchange exchange = _exchangeWith(keys, values, serverAddress, strlen(serverAddress),
+                                         ES9_PATH_INITIATE_AUTHENTICATION);
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     if (_postRefused(outcome, LPA_LOG_LEVEL_WAR, "Invalid address", LPA_ERROR_INVALID_SERVER_ADDRESS)) {
         return false;
@@ -616,8 +633,8 @@ static const char *_lpaManagerAuthenticateClientSendRequest(const char *transact
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_lpaManagerAuthenticateClientSendRequest ...");
     static const char *const keys[] = {"transactionId", "authenticateServerResponse"};
     const char *values[] = {transactionId, authenticateServerResponseBase64};
-    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_AUTHENTICATE_CLIENT,
-                            false, 0, NULL};
+    Es9Exchange exchange = _exchangeWith(keys, values, serverAddress, strlen(serverAddress),
+                                         ES9_PATH_AUTHENTICATE_CLIENT);
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     if (outcome == ES9_ADDRESS_INVALID) {
         _refuseInvalidAddress();
@@ -850,8 +867,8 @@ bool lpaManagerGetBoundProfilePackage(TServerData *data, const LpaDownloadCallba
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerGetBoundProfilePackage ...");
     static const char *const keys[] = {"transactionId", "prepareDownloadResponse"};
     const char *values[] = {transactionId, prepareDownloadResponseBase64};
-    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_GET_BOUND_PROFILE_PACKAGE,
-                            false, 0, NULL};
+    Es9Exchange exchange = _exchangeWith(keys, values, serverAddress, strlen(serverAddress),
+                                         ES9_PATH_GET_BOUND_PROFILE_PACKAGE);
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     if (_postRefused(outcome, LPA_LOG_LEVEL_DEB, "Invalid Address", 0)) {
         return false;
@@ -886,8 +903,8 @@ bool handleNotification(const char *serverAddress, size_t addressLength, const c
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "ES9plus handleNotification ...");
     static const char *const keys[] = {"pendingNotification"};
     const char *values[] = {pendingNotificationBase64};
-    Es9Exchange exchange = {keys, values, 1, serverAddress, addressLength, ES9_PATH_HANDLE_NOTIFICATION,
-                            false, 0, NULL};
+    Es9Exchange exchange = _exchangeWith(keys, values, serverAddress, addressLength,
+                                         ES9_PATH_HANDLE_NOTIFICATION);
     /* The buffer must hold address + path and its NUL. */
     Es9PostOutcome outcome = addressLength + strlen(ES9_PATH_HANDLE_NOTIFICATION) >= ES9_ADDRESS_BUFFER_SIZE
                                  ? ES9_ADDRESS_TOO_LONG
@@ -985,8 +1002,8 @@ bool lpaManagerEventRetrieval(const char *transactionId, const LpaDownloadCallba
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerEventRetrieval ...");
     static const char *const keys[] = {"transactionId", "authenticateServerResponse"};
     const char *values[] = {transactionId, authenticateServerResponseBase64};
-    Es9Exchange exchange = {keys, values, 2, smdsAddress, strlen(smdsAddress), ES9_PATH_AUTHENTICATE_CLIENT,
-                            false, 0, NULL};
+    Es9Exchange exchange = _exchangeWith(keys, values, smdsAddress, strlen(smdsAddress),
+                                         ES9_PATH_AUTHENTICATE_CLIENT);
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     if (_postRefused(outcome, LPA_LOG_LEVEL_DEB, " Invalid Address", 0)) {
         return false;
@@ -1055,8 +1072,8 @@ bool _lpaManagerES9SendCancelSession(const char *transactionId, const TCancelSes
     }
     static const char *const keys[] = {"transactionId", "cancelSessionResponse"};
     const char *values[] = {transactionId, base64};
-    Es9Exchange exchange = {keys, values, 2, serverAddress, strlen(serverAddress), ES9_PATH_CANCEL_SESSION,
-                            false, 0, NULL};
+    Es9Exchange exchange = _exchangeWith(keys, values, serverAddress, strlen(serverAddress),
+                                         ES9_PATH_CANCEL_SESSION);
     Es9PostOutcome outcome = _postRequest(&exchange, callbacks);
     LPA_FREE(base64);
     if (outcome == ES9_ADDRESS_INVALID) {
