@@ -12,7 +12,7 @@ uint64_t lpaApiCallDepth = 0;
 
 void _lpaApiFrameOpen(const char *apiName)
 {
-    const char *name = (apiName != nullptr) ? apiName : "";
+    const char *name = (apiName != NULL) ? apiName : "";
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "[LPASDKAPI] <%s> started", name);
     snprintf(lpaCurrentApiName, sizeof(lpaCurrentApiName), "%s", name);
 }

@@ -704,3 +704,15 @@ bool lpaManagerES10b_GetRAT(RawDataObject **rat)
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "lpaManagerES10b_GetRAT() return %s", lpaBoolText(result));
     return result;
 }
+
+/* One ES10 request into the engine's response buffer. */
+bool lpaManagerES10Exchange(const RawDataObject *request, uint16_t *sw, size_t *length)
+{
+    *sw = 0;
+    *length = 0;
+    return buildAndSendStoreDataCase4(request, sw, lpaManagerES10ResponseBuffer, sizeof(lpaManagerES10ResponseBuffer),
+                                      length);
+}
+
+/* A request of one tag around a 80 TLV holding a sequence number (a DER
+ * INTEGER), wrapped in A0 when wrapA0 is set. */

@@ -31,6 +31,10 @@ typedef struct TRawDataPair {
 #define ES10_RESPONSE_BUFFER_SIZE 8192
 extern uint8_t lpaManagerES10ResponseBuffer[ES10_RESPONSE_BUFFER_SIZE];
 
+/* One ES10 request (STORE DATA) into lpaManagerES10ResponseBuffer; *sw and
+ * *length are zeroed first. */
+bool lpaManagerES10Exchange(const RawDataObject *request, uint16_t *sw, size_t *length);
+
 #define ES10B_CHALLENGE_MAX             384
 #define ES10B_EUICC_INFO1_MAX           384
 #define ES10B_AUTHENTICATE_SERVER_MAX   4500

@@ -5,8 +5,6 @@
 #include "runtime/lpa_core_log.h"
 #include "runtime/lpa_core_memory.h"
 
-namespace {
-
 /* One element's header as read from a buffer. */
 struct TlvHeader {
     uint16_t tag;
@@ -15,14 +13,14 @@ struct TlvHeader {
     bool valueInside; /* the value ends inside the buffer */
 };
 
-bool isTwoByteTagStart(uint8_t first)
+static bool isTwoByteTagStart(uint8_t first)
 {
     return first == 0x5F || first == 0x9F || first == 0xBF || first == 0xDF || first == 0xFF;
 }
 
 /* Reads the tag and the length of the element at offset (offset < size).
  * False when the tag or the length is missing or malformed. */
-bool readHeader(const uint8_t *buffer, size_t size, size_t offset, TlvHeader *header)
+static bool readHeader(const uint8_t *buffer, size_t size, size_t offset, TlvHeader *header)
 {
     size_t pos = offset;
     uint8_t first = buffer[pos++];
@@ -59,43 +57,43 @@ bool readHeader(const uint8_t *buffer, size_t size, size_t offset, TlvHeader *he
     return true;
 }
 
-BerTLV *findTag(uint16_t tag, const uint8_t *buffer, size_t size, bool *found)
+static BerTLV *findTag(uint16_t tag, const uint8_t *buffer, size_t size, bool *found)
 {
-    if (found != nullptr) {
+    if (found != NULL) {
         *found = false;
     }
-    if (buffer == nullptr || size < 2) {
-        return nullptr;
+    if (buffer == NULL || size < 2) {
+        return NULL;
     }
     size_t offset = 0;
     while (offset < size) {
         TlvHeader header;
         if (!readHeader(buffer, size, offset, &header)) {
-            return nullptr;
+            return NULL;
         }
         if (header.tag == tag) {
-            if (found != nullptr) {
+            if (found != NULL) {
                 *found = true;
             }
             if (!header.valueInside) {
-                return nullptr;
+                return NULL;
             }
             return berTLV_create(header.tag, header.length, buffer + header.valueOffset);
         }
         if (!header.valueInside) {
-            return nullptr;
+            return NULL;
         }
         offset = header.valueOffset + header.length;
     }
-    return nullptr;
+    return NULL;
 }
 
-size_t tagSize(uint16_t tag)
+static size_t tagSize(uint16_t tag)
 {
     return tag < 0x100 ? 1 : 2;
 }
 
-size_t lengthSize(size_t length)
+static size_t lengthSize(size_t length)
 {
     if (length < 0x80) {
         return 1;
@@ -109,7 +107,6 @@ size_t lengthSize(size_t length)
     return 4;
 }
 
-}  // namespace
 
 BerTLV *berTLV_extractTagUInt16(uint16_t tag, const uint8_t *buffer, size_t size, bool *found)
 {
@@ -127,14 +124,14 @@ BerTLVListNode *berTLV_extractList(const uint8_t *buffer, size_t size, size_t *c
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "berTLV_extractList(...)");
     size_t elements = 0;
-    if (count != nullptr) {
+    if (count != NULL) {
         *count = 0;
     }
-    if (buffer == nullptr || size < 2) {
-        return nullptr;
+    if (buffer == NULL || size < 2) {
+        return NULL;
     }
-    BerTLVListNode *head = nullptr;
-    BerTLVListNode *tail = nullptr;
+    BerTLVListNode *head = NULL;
+    BerTLVListNode *tail = NULL;
     size_t offset = 0;
     while (offset < size) {
         TlvHeader header;
@@ -142,29 +139,29 @@ BerTLVListNode *berTLV_extractList(const uint8_t *buffer, size_t size, size_t *c
             break;
         }
         BerTLVListNode *node = static_cast<BerTLVListNode *>(LPA_MALLOC(sizeof(BerTLVListNode)));
-        BerTLV *tlv = nullptr;
-        if (node != nullptr) {
+        BerTLV *tlv = NULL;
+        if (node != NULL) {
             tlv = berTLV_create(header.tag, header.length, buffer + header.valueOffset);
         }
-        if (node == nullptr || tlv == nullptr) {
+        if (node == NULL || tlv == NULL) {
             lpaCoreLog(LPA_LOG_LEVEL_WAR, "berTLV_extractList(...) => memory issue !");
-            if (node != nullptr) {
+            if (node != NULL) {
                 LPA_FREE(node);
             }
             berTLV_freeBerTLVList(head);
-            return nullptr;
+            return NULL;
         }
         node->index = static_cast<uint8_t>(elements);
         node->tlv = tlv;
-        node->next = nullptr;
-        if (tail != nullptr) {
+        node->next = NULL;
+        if (tail != NULL) {
             tail->next = node;
         } else {
             head = node;
         }
         tail = node;
         ++elements;
-        if (count != nullptr) {
+        if (count != NULL) {
             *count = elements;
         }
         offset = header.valueOffset + header.length;
@@ -175,9 +172,9 @@ BerTLVListNode *berTLV_extractList(const uint8_t *buffer, size_t size, size_t *c
 bool berTLV_freeBerTLVList(BerTLVListNode *list)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "berTLV_freeBerTLVList(...)");
-    while (list != nullptr) {
+    while (list != NULL) {
         BerTLVListNode *next = list->next;
-        if (list->tlv != nullptr) {
+        if (list->tlv != NULL) {
             berTLV_freeBerTLV(list->tlv);
         }
         LPA_FREE(list);
@@ -190,19 +187,19 @@ BerTLV *berTLV_create(uint16_t tag, size_t length, const uint8_t *value)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "berTLV_create(tag:0x%04X)", (unsigned)tag);
     BerTLV *tlv = static_cast<BerTLV *>(LPA_MALLOC(sizeof(BerTLV)));
-    if (tlv == nullptr) {
-        return nullptr;
+    if (tlv == NULL) {
+        return NULL;
     }
     tlv->tag = tag;
     tlv->length = 0;
-    tlv->value = nullptr;
-    if (length == 0 || value == nullptr) {
+    tlv->value = NULL;
+    if (length == 0 || value == NULL) {
         return tlv;
     }
     tlv->value = static_cast<uint8_t *>(LPA_MALLOC(length));
-    if (tlv->value == nullptr) {
+    if (tlv->value == NULL) {
         LPA_FREE(tlv);
-        return nullptr;
+        return NULL;
     }
     memcpy(tlv->value, value, length);
     tlv->length = length;
@@ -212,10 +209,10 @@ BerTLV *berTLV_create(uint16_t tag, size_t length, const uint8_t *value)
 void berTLV_freeBerTLV(BerTLV *tlv)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "berTLV_freeBerTLV(...)");
-    if (tlv == nullptr) {
+    if (tlv == NULL) {
         return;
     }
-    if (tlv->value != nullptr) {
+    if (tlv->value != NULL) {
         LPA_FREE(tlv->value);
     }
     LPA_FREE(tlv);
@@ -227,7 +224,7 @@ static bool _berTLV_createRawDataBuffer(const BerTLV *tlv, RawDataObject *object
     lpaCoreLog(LPA_LOG_LEVEL_VER, "_berTLV_createRawDataBuffer(...)");
     size_t total = tagSize(tlv->tag) + lengthSize(tlv->length) + tlv->length;
     uint8_t *buffer = static_cast<uint8_t *>(LPA_MALLOC(total));
-    if (buffer == nullptr) {
+    if (buffer == NULL) {
         return false;
     }
     size_t pos = 0;
@@ -268,17 +265,17 @@ RawDataObject *berTLV_buildRawDataObject(const BerTLV *tlv)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "berTLV_buildRawDataObject(...)");
     /* A record claiming a length without a value cannot be encoded either. */
-    if (tlv == nullptr || tlv->length > BER_TLV_MAX_ENCODABLE_LENGTH ||
-        (tlv->length > 0 && tlv->value == nullptr)) {
-        return nullptr;
+    if (tlv == NULL || tlv->length > BER_TLV_MAX_ENCODABLE_LENGTH ||
+        (tlv->length > 0 && tlv->value == NULL)) {
+        return NULL;
     }
     RawDataObject *object = rawDataObject_allocate();
-    if (object == nullptr) {
-        return nullptr;
+    if (object == NULL) {
+        return NULL;
     }
     if (!_berTLV_createRawDataBuffer(tlv, object)) {
         rawDataObject_free(object);
-        return nullptr;
+        return NULL;
     }
     return object;
 }
@@ -287,11 +284,11 @@ RawDataObject *berTLV_createAndBuildRawDataObject(uint16_t tag, size_t length, c
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "berTLV_createAndBuildRawDataObject(...)");
     if (length > BER_TLV_MAX_ENCODABLE_LENGTH) {
-        return nullptr;
+        return NULL;
     }
     BerTLV *tlv = berTLV_create(tag, length, value);
-    if (tlv == nullptr) {
-        return nullptr;
+    if (tlv == NULL) {
+        return NULL;
     }
     RawDataObject *object = berTLV_buildRawDataObject(tlv);
     berTLV_freeBerTLV(tlv);

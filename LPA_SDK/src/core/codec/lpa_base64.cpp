@@ -32,10 +32,10 @@ size_t encodeBase64BufferSize(size_t length)
 
 uint32_t encodeBase64(const uint8_t *data, uint32_t length, char *out)
 {
-    if (out == nullptr) {
+    if (out == NULL) {
         return 0;
     }
-    if (data == nullptr || length == 0) {
+    if (data == NULL || length == 0) {
         out[0] = '\0';
         return 0;
     }
@@ -67,7 +67,7 @@ uint32_t encodeBase64(const uint8_t *data, uint32_t length, char *out)
 
 bool decodeBase64(const char *text, size_t length, uint8_t *out, size_t *outLength, size_t capacity)
 {
-    if (text == nullptr || length == 0 || out == nullptr || length % 4 != 0 ||
+    if (text == NULL || length == 0 || out == NULL || length % 4 != 0 ||
         capacity < length / 4 * 3) {
         return false;
     }
@@ -90,7 +90,7 @@ bool decodeBase64(const char *text, size_t length, uint8_t *out, size_t *outLeng
     if (written == 0) {
         return false;
     }
-    if (outLength != nullptr) {
+    if (outLength != NULL) {
         *outLength = written;
     }
     return true;

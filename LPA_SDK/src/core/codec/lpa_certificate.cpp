@@ -17,7 +17,7 @@ static const uint8_t subjectAltNameId[] = {0x55, 0x1D, 0x11};
 /* Frees a TLV that may not have been taken. */
 static void releaseTlv(BerTLV *tlv)
 {
-    if (tlv != nullptr) {
+    if (tlv != NULL) {
         berTLV_freeBerTLV(tlv);
     }
 }
@@ -34,24 +34,24 @@ static BerTLV *findTlv(uint16_t tag, const uint8_t *buffer, size_t size)
 static bool extractRegisteredId(const BerTLV *extension, uint8_t *oid, size_t *oidLength)
 {
     bool result = false;
-    BerTLV *extnValue = nullptr;
-    BerTLV *generalNames = nullptr;
-    BerTLV *registeredId = nullptr;
+    BerTLV *extnValue = NULL;
+    BerTLV *generalNames = NULL;
+    BerTLV *registeredId = NULL;
 
     extnValue = findTlv(TAG_OCTET_STRING, extension->value, extension->length);
-    if (extnValue == nullptr || extnValue->length <= 3) {
+    if (extnValue == NULL || extnValue->length <= 3) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "_extractOIDfromCertificateExtensionList: subjectAltName data TLV 0x04 not found in extension or too short.");
         goto done;
     }
     generalNames = findTlv(TAG_SEQUENCE, extnValue->value, extnValue->length);
-    if (generalNames == nullptr || generalNames->length <= 1) {
+    if (generalNames == NULL || generalNames->length <= 1) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "_extractOIDfromCertificateExtensionList: subjectAltName sequence container 0x30 not found or too short.");
         goto done;
     }
     registeredId = findTlv(TAG_REGISTERED_ID, generalNames->value, generalNames->length);
-    if (registeredId == nullptr || registeredId->length == 0) {
+    if (registeredId == NULL || registeredId->length == 0) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "_extractOIDfromCertificateExtensionList: Registered ID tag 0x88 not found in subjectAltName sequence or too short.");
         goto done;
@@ -80,20 +80,20 @@ bool _extractOIDfromCertificateExtensionList(const uint8_t *extensions, size_t l
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_extractOIDfromCertificateExtensionList()...");
     bool result = false;
     bool subjectAltNameSeen = false;
-    BerTLVListNode *list = nullptr;
+    BerTLVListNode *list = NULL;
 
-    if (extensions == nullptr || length == 0 || oid == nullptr || oidLength == nullptr) {
+    if (extensions == NULL || length == 0 || oid == NULL || oidLength == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "_extractOIDfromCertificateExtensionList: Invalid Parameters.");
         goto done;
     }
     *oidLength = 0;
-    list = berTLV_extractList(extensions, length, nullptr);
-    if (list == nullptr) {
+    list = berTLV_extractList(extensions, length, NULL);
+    if (list == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "_extractOIDfromCertificateExtensionList: Failed to generate extension list or not enough elements.");
         goto done;
     }
-    for (BerTLVListNode *node = list; node != nullptr && !subjectAltNameSeen; node = node->next) {
+    for (BerTLVListNode *node = list; node != NULL && !subjectAltNameSeen; node = node->next) {
         const BerTLV *extension = node->tlv;
         if (extension->tag != TAG_SEQUENCE) {
             continue;
@@ -101,7 +101,7 @@ bool _extractOIDfromCertificateExtensionList(const uint8_t *extensions, size_t l
         lpaCoreLogHexDump(LPA_LOG_LEVEL_DEB, "Certificate Extension data", ">>", extension->value,
                           extension->length);
         BerTLV *extnId = findTlv(TAG_OBJECT_IDENTIFIER, extension->value, extension->length);
-        if (extnId == nullptr || extnId->length != sizeof(subjectAltNameId)) {
+        if (extnId == NULL || extnId->length != sizeof(subjectAltNameId)) {
             lpaCoreLog(LPA_LOG_LEVEL_ERR,
                        "_extractOIDfromCertificateExtensionList: Extension identifier TLV 0x06 not found in extension or incorrect length.");
             releaseTlv(extnId);
@@ -119,7 +119,7 @@ bool _extractOIDfromCertificateExtensionList(const uint8_t *extensions, size_t l
     }
 
 done:
-    if (list != nullptr) {
+    if (list != NULL) {
         berTLV_freeBerTLVList(list);
     }
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_extractOIDfromCertificateExtensionList(): return %s", lpaBoolText(result));
@@ -131,51 +131,51 @@ bool extractOIDfromCertificate(const uint8_t *certificate, size_t length, uint8_
 {
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "extractOIDfromCertificate()...");
     bool result = false;
-    BerTLV *main = nullptr;
-    BerTLV *tbs = nullptr;
-    BerTLVListNode *tbsElements = nullptr;
-    const BerTLV *extensionsContainer = nullptr;
-    BerTLV *extensions = nullptr;
+    BerTLV *main = NULL;
+    BerTLV *tbs = NULL;
+    BerTLVListNode *tbsElements = NULL;
+    const BerTLV *extensionsContainer = NULL;
+    BerTLV *extensions = NULL;
     size_t count = 0;
 
-    if (certificate == nullptr || oid == nullptr || oidLength == nullptr || length < 16) {
+    if (certificate == NULL || oid == NULL || oidLength == NULL || length < 16) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "extractOIDfromCertificate: Invalid Parameters.");
         goto done;
     }
     *oidLength = 0;
 
     main = findTlv(TAG_SEQUENCE, certificate, length);
-    if (main == nullptr || main->length <= 12) {
+    if (main == NULL || main->length <= 12) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "extractOIDfromCertificate: Main container 0x30 not found or size too small.");
         goto done;
     }
     tbs = findTlv(TAG_SEQUENCE, main->value, main->length);
-    if (tbs == nullptr || tbs->length <= 10) {
+    if (tbs == NULL || tbs->length <= 10) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "extractOIDfromCertificate: tbsCertificate container 0x30 not found or size too small.");
         goto done;
     }
     tbsElements = berTLV_extractList(tbs->value, tbs->length, &count);
-    if (tbsElements == nullptr || count <= 5) {
+    if (tbsElements == NULL || count <= 5) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "extractOIDfromCertificate: Failed to generate tbsCertificate objects list or not enough objects found.");
         goto done;
     }
-    for (const BerTLVListNode *node = tbsElements; node != nullptr; node = node->next) {
+    for (const BerTLVListNode *node = tbsElements; node != NULL; node = node->next) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "Main object tag found: %X", (unsigned)node->tlv->tag);
         if (node->tlv->tag == TAG_EXTENSIONS) {
             extensionsContainer = node->tlv;
             break;
         }
     }
-    if (extensionsContainer == nullptr) {
+    if (extensionsContainer == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "extractOIDfromCertificate: Certificate Extension container (Tag 0xA3) not found.");
         goto done;
     }
     extensions = findTlv(TAG_SEQUENCE, extensionsContainer->value, extensionsContainer->length);
-    if (extensions == nullptr || extensions->length <= 1) {
+    if (extensions == NULL || extensions->length <= 1) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR,
                    "extractOIDfromCertificate: Sequence container 0x30 not found in Certificate Extension container 0xA3 or length too short.");
         goto done;
@@ -184,7 +184,7 @@ bool extractOIDfromCertificate(const uint8_t *certificate, size_t length, uint8_
 
 done:
     releaseTlv(extensions);
-    if (tbsElements != nullptr) {
+    if (tbsElements != NULL) {
         berTLV_freeBerTLVList(tbsElements);
     }
     releaseTlv(tbs);

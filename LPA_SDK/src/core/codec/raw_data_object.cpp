@@ -9,14 +9,14 @@
 /* A NULL object, or one without data, counts as empty. */
 static size_t usableLength(const RawDataObject *object)
 {
-    return (object != nullptr && object->data != nullptr) ? object->length : 0;
+    return (object != NULL && object->data != NULL) ? object->length : 0;
 }
 
 static RawDataObject *newEmptyObject(void)
 {
     RawDataObject *object = static_cast<RawDataObject *>(LPA_MALLOC(sizeof(RawDataObject)));
-    if (object != nullptr) {
-        object->data = nullptr;
+    if (object != NULL) {
+        object->data = NULL;
         object->length = 0;
     }
     return object;
@@ -32,14 +32,14 @@ RawDataObject *rawDataObject_create(const uint8_t *data, size_t length)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "rawDataObject_create()");
     RawDataObject *object = newEmptyObject();
-    if (object == nullptr) {
-        return nullptr;
+    if (object == NULL) {
+        return NULL;
     }
-    if (data != nullptr && length > 0) {
+    if (data != NULL && length > 0) {
         object->data = static_cast<uint8_t *>(LPA_MALLOC(length));
-        if (object->data == nullptr) {
+        if (object->data == NULL) {
             LPA_FREE(object);
-            return nullptr;
+            return NULL;
         }
         memcpy(object->data, data, length);
         object->length = length;
@@ -50,10 +50,10 @@ RawDataObject *rawDataObject_create(const uint8_t *data, size_t length)
 void rawDataObject_free(RawDataObject *object)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "rawDataObject_free()");
-    if (object == nullptr) {
+    if (object == NULL) {
         return;
     }
-    if (object->data != nullptr) {
+    if (object->data != NULL) {
         LPA_FREE(object->data);
     }
     LPA_FREE(object);
@@ -62,36 +62,36 @@ void rawDataObject_free(RawDataObject *object)
 void rawDataObject_clear(RawDataObject *object)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "rawDataObject_clear()");
-    if (object == nullptr) {
+    if (object == NULL) {
         return;
     }
-    if (object->data != nullptr) {
+    if (object->data != NULL) {
         LPA_FREE(object->data);
     }
-    object->data = nullptr;
+    object->data = NULL;
     object->length = 0;
 }
 
 void rawDataObject_update(RawDataObject *object, const uint8_t *data, size_t length)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "rawDataObject_update()");
-    if (object == nullptr) {
+    if (object == NULL) {
         return;
     }
     if (length != object->length) {
         if (length == 0) {
-            if (object->data != nullptr) {
+            if (object->data != NULL) {
                 LPA_FREE(object->data);
             }
-            object->data = nullptr;
+            object->data = NULL;
             object->length = 0;
-        } else if (data != nullptr) {
+        } else if (data != NULL) {
             uint8_t *copy = static_cast<uint8_t *>(LPA_MALLOC(length));
-            if (copy == nullptr) {
+            if (copy == NULL) {
                 return;
             }
             memcpy(copy, data, length);
-            if (object->data != nullptr) {
+            if (object->data != NULL) {
                 LPA_FREE(object->data);
             }
             object->data = copy;
@@ -99,7 +99,7 @@ void rawDataObject_update(RawDataObject *object, const uint8_t *data, size_t len
         }
         return;
     }
-    if (length > 0 && data != nullptr && object->data != nullptr) {
+    if (length > 0 && data != NULL && object->data != NULL) {
         memmove(object->data, data, length);
     }
 }
@@ -110,8 +110,8 @@ static RawDataObject *concatenate(const RawDataObject *first, const RawDataObjec
                                   size_t offset, size_t count)
 {
     RawDataObject *result = newEmptyObject();
-    if (result == nullptr) {
-        return nullptr;
+    if (result == NULL) {
+        return NULL;
     }
     size_t firstLength = usableLength(first);
     if (firstLength == 0 && count == 0) {
@@ -119,12 +119,12 @@ static RawDataObject *concatenate(const RawDataObject *first, const RawDataObjec
     }
     if (firstLength > SIZE_MAX - count) {
         LPA_FREE(result);
-        return nullptr;
+        return NULL;
     }
     result->data = static_cast<uint8_t *>(LPA_MALLOC(firstLength + count));
-    if (result->data == nullptr) {
+    if (result->data == NULL) {
         LPA_FREE(result);
-        return nullptr;
+        return NULL;
     }
     if (firstLength > 0) {
         memcpy(result->data, first->data, firstLength);
@@ -158,7 +158,7 @@ RawDataObject *rawDataObject_concatPartially(const RawDataObject *first, const R
 bool rawDataObject_appendRawDataArray(RawDataObject *object, const uint8_t *data, size_t length)
 {
     lpaCoreLog(LPA_LOG_LEVEL_VER, "rawDataObject_appendRawDataArray()");
-    if (object == nullptr || data == nullptr) {
+    if (object == NULL || data == NULL) {
         return length == 0;
     }
     if (length == 0) {
@@ -169,14 +169,14 @@ bool rawDataObject_appendRawDataArray(RawDataObject *object, const uint8_t *data
         return false;
     }
     uint8_t *joined = static_cast<uint8_t *>(LPA_MALLOC(oldLength + length));
-    if (joined == nullptr) {
+    if (joined == NULL) {
         return false;
     }
     if (oldLength > 0) {
         memcpy(joined, object->data, oldLength);
     }
     memcpy(joined + oldLength, data, length);
-    if (object->data != nullptr) {
+    if (object->data != NULL) {
         LPA_FREE(object->data);
     }
     object->data = joined;

@@ -15,6 +15,8 @@
 
 #include "lpa.h"
 #include "codec/raw_data_object.h"
+#include "flows/lpa_addresses.h"
+#include "flows/lpa_progress.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -22,8 +24,6 @@ extern "C" {
 
 #define LPA_NOTIFICATION_LIST_MAX 16
 #define LPA_NOTIFICATION_ADDRESS_MAX 128
-#define LPA_CONFIGURED_ADDRESSES_MAX 384
-#define LPA_DEFAULT_SMDP_ADDRESS_MAX 127
 #define LPA_OPERATION_UNKNOWN 255
 
 typedef struct LpaNotificationEntry {
@@ -37,11 +37,6 @@ typedef struct LpaNotificationList {
     size_t count;
     LpaNotificationEntry entries[LPA_NOTIFICATION_LIST_MAX];
 } LpaNotificationList;
-
-typedef struct LpaConfiguredAddresses {
-    uint8_t raw[LPA_CONFIGURED_ADDRESSES_MAX];
-    size_t length;
-} LpaConfiguredAddresses;
 
 /* Sends a progress text when callbacks and their progress are set. */
 void lpaManagerSendProgress(const LpaDownloadCallbacks *callbacks, int phase, const char *text);
@@ -58,11 +53,6 @@ bool _retrieveNotificationData(uint16_t seqNumber, RawDataObject *data);
 bool _sendNotificationToServer(const LpaNotificationEntry *entry, const RawDataObject *data,
                                const LpaDownloadCallbacks *callbacks);
 bool lpaManagerClearProfileNotification(uint16_t seqNumber);
-
-bool _getEUICCconfiguredAddresses(LpaConfiguredAddresses *addresses);
-bool lpaManagerGetSMDPAddress(LpaServerAddress *address);
-bool lpaManagerGetSMDSAddress(LpaServerAddress *address);
-bool lpaManagerSetDefaultSMDPAddress(const char *address);
 
 #ifdef __cplusplus
 }

@@ -33,24 +33,22 @@ const LpaLogLevel lpaLogLevelTable[] = {
 
 LpaLogHooks lpaLogHooks = {};
 
-namespace {
-
 #define LPA_LOG_TIMESTAMP_SIZE 96
 #define LPA_LOG_TEXT_LINE_LENGTH 1025
 #define LPA_LOG_HEX_CHUNK 256
 #define LPA_LOG_ROTATION_CHECK_EVERY 5
 
-FILE *s_logFile = NULL;
-char s_logPath[LPA_LOG_PATH_MAX];
-char s_backupPath[LPA_LOG_PATH_MAX];
-int32_t s_logLevel = LPA_LOG_DEFAULT_LEVEL;
-int32_t s_logMaxSize = LPA_LOG_DEFAULT_MAX_SIZE;
-bool s_logRotation = false;
-uint64_t s_logWriteCounter = 0;
-char s_timestamp[LPA_LOG_TIMESTAMP_SIZE];
-char s_message[LPA_LOG_MESSAGE_BUFFER_SIZE];
+static FILE *s_logFile = NULL;
+static char s_logPath[LPA_LOG_PATH_MAX];
+static char s_backupPath[LPA_LOG_PATH_MAX];
+static int32_t s_logLevel = LPA_LOG_DEFAULT_LEVEL;
+static int32_t s_logMaxSize = LPA_LOG_DEFAULT_MAX_SIZE;
+static bool s_logRotation = false;
+static uint64_t s_logWriteCounter = 0;
+static char s_timestamp[LPA_LOG_TIMESTAMP_SIZE];
+static char s_message[LPA_LOG_MESSAGE_BUFFER_SIZE];
 
-const char *levelName(int32_t level)
+static const char *levelName(int32_t level)
 {
     for (const LpaLogLevel *row = lpaLogLevelTable; row->name != NULL; ++row) {
         if (row->level == level) {
@@ -60,7 +58,7 @@ const char *levelName(int32_t level)
     return "??";
 }
 
-void takeTimestamp(void)
+static void takeTimestamp(void)
 {
     memset(s_timestamp, 0, sizeof(s_timestamp));
     time_t now = time(NULL);
@@ -78,7 +76,7 @@ void takeTimestamp(void)
 }
 
 /* Size of an open file, or -1 when it cannot be read. */
-long openFileSize(FILE *file)
+static long openFileSize(FILE *file)
 {
     if (fseek(file, 0, SEEK_END) != 0) {
         return -1;
@@ -87,7 +85,7 @@ long openFileSize(FILE *file)
 }
 
 /* Size of a file by path, or -1 when it does not exist or cannot be read. */
-long pathFileSize(const char *path)
+static long pathFileSize(const char *path)
 {
     FILE *file = fopen(path, "rb");
     if (file == NULL) {
@@ -100,7 +98,7 @@ long pathFileSize(const char *path)
 
 /* Replaces the backup with the log file. Reports a failed rename on stderr
  * and answers whether the rename succeeded. */
-bool moveLogToBackup(void)
+static bool moveLogToBackup(void)
 {
     remove(s_backupPath);
     if (rename(s_logPath, s_backupPath) != 0) {
@@ -111,8 +109,8 @@ bool moveLogToBackup(void)
 }
 
 /* Writes a line at the given level through the default backend itself. */
-void backendLine(int32_t level, const char *format, ...) LPA_PRINTF_FORMAT(2, 3);
-void backendLine(int32_t level, const char *format, ...)
+static void backendLine(int32_t level, const char *format, ...) LPA_PRINTF_FORMAT(2, 3);
+static void backendLine(int32_t level, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -120,7 +118,6 @@ void backendLine(int32_t level, const char *format, ...)
     va_end(args);
 }
 
-}  // namespace
 
 /* ---- default backend ------------------------------------------------- */
 

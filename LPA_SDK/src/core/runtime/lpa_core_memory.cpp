@@ -13,20 +13,18 @@
 #include "runtime/lpa_core_log.h"
 #include "runtime/lpa_core_memory_internal.h"
 
-namespace {
-
-const uint8_t kBeginTag0 = 0xA5;
-const uint8_t kBeginTag1 = 0x5A;
-const uint8_t kMiddleTag0 = 0x16;
-const uint8_t kMiddleTag1 = 0x64;
-const uint8_t kEndTag0 = 0xAA;
-const uint8_t kEndTag1 = 0x55;
-const uint8_t kStateAllocated = 0x11;
-const uint8_t kStateFreed = 0x22;
-const uint8_t kFill = 0xBD;
+static const uint8_t kBeginTag0 = 0xA5;
+static const uint8_t kBeginTag1 = 0x5A;
+static const uint8_t kMiddleTag0 = 0x16;
+static const uint8_t kMiddleTag1 = 0x64;
+static const uint8_t kEndTag0 = 0xAA;
+static const uint8_t kEndTag1 = 0x55;
+static const uint8_t kStateAllocated = 0x11;
+static const uint8_t kStateFreed = 0x22;
+static const uint8_t kFill = 0xBD;
 
 /* Largest payload whose size and block length still fit 32 bits. */
-const size_t kMaxPayload = (size_t)0xFFFFFFFFu - LPA_CORE_MEMORY_OVERHEAD;
+static const size_t kMaxPayload = (size_t)0xFFFFFFFFu - LPA_CORE_MEMORY_OVERHEAD;
 
 struct SiteEntry {
     char file[LPA_CORE_MEMORY_SITE_FILE_SIZE];
@@ -40,20 +38,20 @@ struct BlockEntry {
     uint64_t siteIndex;
 };
 
-SiteEntry *s_sites = NULL;    /* _memoryAllocationInformation */
-BlockEntry *s_blocks = NULL;  /* _ptrMemoryBlockInformation */
+static SiteEntry *s_sites = NULL;    /* _memoryAllocationInformation */
+static BlockEntry *s_blocks = NULL;  /* _ptrMemoryBlockInformation */
 
-uint32_t s_allocCalls = 0;
-uint32_t s_freeCalls = 0;
-uint32_t s_liveBlocks = 0;
-uint32_t s_liveBytes = 0;
-uint32_t s_maxLiveBlocks = 0;
-uint32_t s_maxLiveBytes = 0;
-uint32_t s_totalBytes = 0;
+static uint32_t s_allocCalls = 0;
+static uint32_t s_freeCalls = 0;
+static uint32_t s_liveBlocks = 0;
+static uint32_t s_liveBytes = 0;
+static uint32_t s_maxLiveBlocks = 0;
+static uint32_t s_maxLiveBytes = 0;
+static uint32_t s_totalBytes = 0;
 
-int32_t s_knobs[7] = {0, 0, 0, 0, 0, 0, 0};
+static int32_t s_knobs[7] = {0, 0, 0, 0, 0, 0, 0};
 
-const char *const kKnobNames[7] = {
+static const char *const kKnobNames[7] = {
     NULL,
     "LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_COUNTER_EQ",
     "LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_COUNTER_GT",
@@ -63,17 +61,17 @@ const char *const kKnobNames[7] = {
     "LPA_CORE_MEMORY_GENERATE_ERR_IF_MEMORY_SIZE_REQUESTED_GE",
 };
 
-inline unsigned long addr(const void *p)
+static inline unsigned long addr(const void *p)
 {
     return (unsigned long)(uintptr_t)p;
 }
 
-bool tablesExist(void)
+static bool tablesExist(void)
 {
     return s_sites != NULL && s_blocks != NULL;
 }
 
-void createTables(void)
+static void createTables(void)
 {
     if (s_sites == NULL) {
         s_sites = (SiteEntry *)calloc(LPA_CORE_MEMORY_SITE_ENTRIES, sizeof(SiteEntry));
@@ -83,35 +81,35 @@ void createTables(void)
     }
 }
 
-uint32_t readSize(const uint8_t *block)
+static uint32_t readSize(const uint8_t *block)
 {
     return ((uint32_t)block[2] << 24) | ((uint32_t)block[3] << 16) | ((uint32_t)block[4] << 8) |
            (uint32_t)block[5];
 }
 
-uint32_t readIndex(const uint8_t *block)
+static uint32_t readIndex(const uint8_t *block)
 {
     return ((uint32_t)block[7] << 16) | ((uint32_t)block[8] << 8) | (uint32_t)block[9];
 }
 
-bool beginTagOk(const uint8_t *block)
+static bool beginTagOk(const uint8_t *block)
 {
     return block[0] == kBeginTag0 && block[1] == kBeginTag1;
 }
 
-bool middleTagOk(const uint8_t *block)
+static bool middleTagOk(const uint8_t *block)
 {
     return block[14] == kMiddleTag0 && block[15] == kMiddleTag1;
 }
 
-bool endTagOk(const uint8_t *block, uint32_t size)
+static bool endTagOk(const uint8_t *block, uint32_t size)
 {
     const uint8_t *end = block + LPA_CORE_MEMORY_HEADER_SIZE + size;
     return end[0] == kEndTag0 && end[1] == kEndTag1;
 }
 
 /* Checks a block before reallocating it; answers its payload size. */
-bool getBlocSize(void *payload, uint32_t *size)
+static bool getBlocSize(void *payload, uint32_t *size)
 {
     uint8_t *block = (uint8_t *)payload - LPA_CORE_MEMORY_HEADER_SIZE;
     if (!beginTagOk(block)) {
@@ -138,7 +136,6 @@ bool getBlocSize(void *payload, uint32_t *size)
     return true;
 }
 
-}  // namespace
 
 extern "C" void *_lpaCoreMemoryAlloc(size_t size, const char *file, int line)
 {

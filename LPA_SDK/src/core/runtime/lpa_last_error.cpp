@@ -24,17 +24,17 @@ static_assert(0 LPA_ERROR_CODE_LIST(LPA_ERROR_CODE_ONE) == LPA_ERROR_CODE_COUNT,
 #define LPA_ERROR_CODE_ROW(code, identifier) {(code), #identifier},
 const LpaErrorCodeDescription lpaErrorCodeDescriptionList[LPA_ERROR_CODE_COUNT + 1] = {
     LPA_ERROR_CODE_LIST(LPA_ERROR_CODE_ROW)
-    {0, nullptr},
+    {0, NULL},
 };
 #undef LPA_ERROR_CODE_ROW
 
 /* The application's execution-error callback and its user data. */
-static LpaEventExecutionErrorCallback appEventExecutionErrorCallback = nullptr;
-static void *appEventExecutionErrorUserData = nullptr;
+static LpaEventExecutionErrorCallback appEventExecutionErrorCallback = NULL;
+static void *appEventExecutionErrorUserData = NULL;
 
 const char *_lpaErrorCodeDescription(uint32_t code)
 {
-    for (const LpaErrorCodeDescription *row = lpaErrorCodeDescriptionList; row->name != nullptr;
+    for (const LpaErrorCodeDescription *row = lpaErrorCodeDescriptionList; row->name != NULL;
          ++row) {
         if (row->code == code) {
             return row->name;
@@ -93,7 +93,7 @@ void _lpaManagerEventExecutionErrorCallback(void *context, const LpaEventExecuti
 {
     (void)context;
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "++ _lpaManagerEventExecutionErrorCallback(...)");
-    if (appEventExecutionErrorCallback != nullptr && event != nullptr) {
+    if (appEventExecutionErrorCallback != NULL && event != NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_DEB, "send Event to appEventExecutionErrorCallback ...");
         appEventExecutionErrorCallback(appEventExecutionErrorUserData, event);
     }

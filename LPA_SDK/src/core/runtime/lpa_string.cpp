@@ -7,7 +7,7 @@
 
 bool compareEqualStringIgnoringCase(const char *a, const char *b)
 {
-    if (a == nullptr || b == nullptr) {
+    if (a == NULL || b == NULL) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "compareEqualStringIgnoringCase: Invalid Parameters.");
         return false;
     }
