@@ -466,10 +466,13 @@ bool lpaManagerSendPendingNotification(const LpaDownloadCallbacks *callbacks, Lp
         result->second = 0;
         lpaManagerSendProgress(callbacks, 0, "Read pending notifications...");
         list = (LpaNotificationList *)LPA_MALLOC(sizeof(LpaNotificationList));
+        if (list != NULL) {
+            memset(list, 0, sizeof(*list));
+        }
         if (list == NULL) {
             lpaCoreLog(LPA_LOG_LEVEL_ERR, "Unable to allocate memory for the notification list!");
             lpaSetLastErrorCode(LPA_ERROR_INSUFFICIENT_BUFFER);
-        } else if (memset(list, 0, sizeof(*list)), !lpaManagerGetProfileNotificationList(list)) {
+        } else if (!lpaManagerGetProfileNotificationList(list)) {
             lpaCoreLog(LPA_LOG_LEVEL_ERR, "Failed to retrieve list of notifications!");
             lpaManagerSendProgress(callbacks, 0, "Failed to retrieve list of notifications");
         } else if (list->count == 0) {
