@@ -303,9 +303,12 @@ bool HandleResponse(const Message &m)
     return true;
 }
 
-// Decodes every whole frame of `buf` and handles it. False when the
-// stream is malformed.
-bool Consume(std::string &buf, bool (*onResponse)(const Message &, void *), void *ctx)
+// What a response handler tells Consume.
+enum class Next { Continue, Stop, Bad };
+
+// Decodes the whole frames at the front of `buf` and handles them, until
+// the response handler says stop. False when the stream is malformed.
+bool Consume(std::string &buf, Next (*onResponse)(const Message &, void *), void *ctx)
 {
     size_t off = 0;
     bool ok = true;
@@ -323,9 +326,13 @@ bool Consume(std::string &buf, bool (*onResponse)(const Message &, void *), void
         }
         off += used;
         if (m.type & kResponseFlag) {
-            if (!onResponse(m, ctx)) {
+            Next next = onResponse(m, ctx);
+            if (next == Next::Bad) {
                 ok = false;
                 break;
+            }
+            if (next == Next::Stop) {
+                break; // what follows is the reader's
             }
         } else {
             HandleEvent(m);
@@ -346,18 +353,18 @@ struct HandshakeWait {
     Message msg;
 };
 
-bool HandshakeResponse(const Message &m, void *ctx)
+Next HandshakeResponse(const Message &m, void *ctx)
 {
     auto *w = static_cast<HandshakeWait *>(ctx);
     if (m.tag != w->tag) {
-        return true;
+        return Next::Continue;
     }
     if (m.type != (w->type | kResponseFlag)) {
-        return false;
+        return Next::Bad;
     }
     w->msg = m;
     w->done = true;
-    return true;
+    return Next::Stop;
 }
 
 uint32_t NextTag(Client &c)
@@ -473,7 +480,7 @@ void TryConnect(Client &c)
     TryConnectLocked(c);
 }
 
-bool ReaderResponse(const Message &m, void *) { return HandleResponse(m); }
+Next ReaderResponse(const Message &m, void *) { return HandleResponse(m) ? Next::Continue : Next::Bad; }
 
 void ReaderLoop()
 {

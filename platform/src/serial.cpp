@@ -54,6 +54,36 @@ std::shared_ptr<File> LookupComm(HANDLE h)
     return file;
 }
 
+// LookupComm for a call whose record argument must not be NULL.
+std::shared_ptr<File> LookupCommWith(HANDLE h, const void *arg)
+{
+    auto file = LookupComm(h);
+    if (file && arg == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return file;
+}
+
+// The file and its time-outs for ReadFile/WriteFile, after the checks both
+// share; the count is zeroed.
+std::shared_ptr<File> LookupIo(HANDLE h, const void *buffer, DWORD n, LPDWORD count, LPOVERLAPPED overlapped,
+                               COMMTIMEOUTS *timeouts)
+{
+    auto file = LookupFile(h);
+    if (!file) {
+        return nullptr;
+    }
+    if (overlapped != nullptr || count == nullptr || (buffer == nullptr && n > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    *count = 0;
+    std::lock_guard<std::mutex> guard(file->lock);
+    *timeouts = file->timeouts;
+    return file;
+}
+
 DWORD ErrnoToError(int err)
 {
     switch (err) {
@@ -144,23 +174,13 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                                 LPOVERLAPPED lpOverlapped)
 {
-    auto file = LookupFile(hFile);
+    COMMTIMEOUTS t;
+    auto file = LookupIo(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped, &t);
     if (!file) {
         return FALSE;
     }
-    if (lpOverlapped != nullptr || lpNumberOfBytesRead == nullptr ||
-        (lpBuffer == nullptr && nNumberOfBytesToRead > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *lpNumberOfBytesRead = 0;
     if (nNumberOfBytesToRead == 0) {
         return TRUE;
-    }
-    COMMTIMEOUTS t;
-    {
-        std::lock_guard<std::mutex> guard(file->lock);
-        t = file->timeouts;
     }
     bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
                      t.ReadTotalTimeoutConstant == 0;
@@ -218,20 +238,10 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
 extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                                  LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
-    auto file = LookupFile(hFile);
+    COMMTIMEOUTS t;
+    auto file = LookupIo(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped, &t);
     if (!file) {
         return FALSE;
-    }
-    if (lpOverlapped != nullptr || lpNumberOfBytesWritten == nullptr ||
-        (lpBuffer == nullptr && nNumberOfBytesToWrite > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *lpNumberOfBytesWritten = 0;
-    COMMTIMEOUTS t;
-    {
-        std::lock_guard<std::mutex> guard(file->lock);
-        t = file->timeouts;
     }
     const int64_t total = static_cast<int64_t>(t.WriteTotalTimeoutMultiplier) * nNumberOfBytesToWrite +
                           static_cast<int64_t>(t.WriteTotalTimeoutConstant);
@@ -268,12 +278,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
 
 extern "C" BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
-    auto file = LookupComm(hFile);
+    auto file = LookupCommWith(hFile, lpCommTimeouts);
     if (!file) {
-        return FALSE;
-    }
-    if (lpCommTimeouts == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::lock_guard<std::mutex> guard(file->lock);
@@ -283,12 +289,8 @@ extern "C" BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeou
 
 extern "C" BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts)
 {
-    auto file = LookupComm(hFile);
+    auto file = LookupCommWith(hFile, lpCommTimeouts);
     if (!file) {
-        return FALSE;
-    }
-    if (lpCommTimeouts == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     std::lock_guard<std::mutex> guard(file->lock);
@@ -298,12 +300,8 @@ extern "C" BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeou
 
 extern "C" BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB)
 {
-    auto file = LookupComm(hFile);
+    auto file = LookupCommWith(hFile, lpDCB);
     if (!file) {
-        return FALSE;
-    }
-    if (lpDCB == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     struct termios tio;
@@ -346,12 +344,8 @@ extern "C" BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB)
 
 extern "C" BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB)
 {
-    auto file = LookupComm(hFile);
+    auto file = LookupCommWith(hFile, lpDCB);
     if (!file) {
-        return FALSE;
-    }
-    if (lpDCB == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const DCB &dcb = *lpDCB;

@@ -315,15 +315,24 @@ bool ClassDirOf(const GUID &guid, const char **dir, bool *ports)
     return false;
 }
 
-// The device a SP_DEVINFO_DATA names in `set`, or null with the error set.
-const Device *DeviceOf(const DevInfoSet &set, const SP_DEVINFO_DATA *data)
+// A caller's SP_DEVINFO_DATA record: present and of the right size.
+bool CheckRecord(const SP_DEVINFO_DATA *data)
 {
     if (data == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return false;
     }
     if (data->cbSize != sizeof(SP_DEVINFO_DATA)) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
+        return false;
+    }
+    return true;
+}
+
+// The device a SP_DEVINFO_DATA names in `set`, or null with the error set.
+const Device *DeviceOf(const DevInfoSet &set, const SP_DEVINFO_DATA *data)
+{
+    if (!CheckRecord(data)) {
         return nullptr;
     }
     if (data->Reserved != set.serial || data->DevInst == 0 || data->DevInst > set.devices.size()) {
@@ -413,15 +422,7 @@ extern "C" BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD Membe
                                              PSP_DEVINFO_DATA DeviceInfoData)
 {
     auto set = LookupAs<DevInfoSet>(DeviceInfoSet, ObjectType::DeviceInfoSet);
-    if (!set) {
-        return FALSE;
-    }
-    if (DeviceInfoData == nullptr) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
+    if (!set || !CheckRecord(DeviceInfoData)) {
         return FALSE;
     }
     if (MemberIndex >= set->devices.size()) {

@@ -65,13 +65,17 @@ protected:
         ASSERT_TRUE(hbrmodemsim::buildModulePreset(Sysfs(), preset, hbrmodemsim::PresetNames(), &error)) << error;
     }
 
-    // Starts the device service; every AT command gets `reply`'s answer.
+    // Starts the device service with `handler` answering AT commands, and
+    // subscribes the sink as the worker does at its start.
     hbrmodemsim::DeviceServiceServer &StartServer(hbrmodemsim::DeviceServiceServer::AtHandler handler)
     {
         server_.reset(new hbrmodemsim::DeviceServiceServer(SocketPath(), std::move(handler)));
         std::string error;
         EXPECT_TRUE(server_->start(&error)) << error;
         ReconnectPlatform();
+        if (work_->m_devSerMbbChannelEventCook == 0) {
+            EXPECT_EQ(S_OK, work_->RegisterDeviceServiceMbbChannelMonitorEvent());
+        }
         return *server_;
     }
     // Makes the platform's device-service client bind to this test's socket.

@@ -279,7 +279,6 @@ TEST_F(DeviceService, NotificationsSetTheirEventsBehindTheGates)
 TEST_F(DeviceService, TheSubscriptionDeliversNotificationsRemovalAndArrival)
 {
     StartModule("0");
-    ASSERT_EQ(S_OK, work_->RegisterDeviceServiceMbbChannelMonitorEvent());
     EXPECT_NE(0u, work_->m_devSerMbbChannelEventCook);
     BringUp();
     ASSERT_EQ(0, work_->m_atChannelTimerActive.load());

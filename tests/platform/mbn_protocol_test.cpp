@@ -4,92 +4,18 @@
 #include <gtest/gtest.h>
 
 #include "device_service_server.h"
+#include "mbn_frame.h"
+#include "mbn_test_frames.h"
 #include "test_support.h"
 
-#include <chrono>
+#include <cctype>
 #include <string>
-
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
 
 using hbrmodemsim::DeviceServiceServer;
 using hbrmodemsim::PayloadForm;
-
-std::string Bytes(std::initializer_list<int> b)
-{
-    std::string s;
-    for (int v : b) {
-        s.push_back(static_cast<char>(v));
-    }
-    return s;
-}
-
-std::string U32(uint32_t v) { return Bytes({int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF), int(v >> 24)}); }
-std::string Str(const std::string &s) { return U32(static_cast<uint32_t>(s.size())) + s; }
-// A whole frame: length, type, flags 0, tag, body.
-std::string Frame(uint16_t type, uint32_t tag, const std::string &body)
-{
-    return U32(static_cast<uint32_t>(8 + body.size())) + Bytes({type & 0xFF, type >> 8, 0, 0}) + U32(tag) + body;
-}
-
-// A bare socket client that reads whole frames.
-class RawClient {
-public:
-    explicit RawClient(const std::string &path)
-    {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    }
-    ~RawClient() { ::close(fd_); }
-    bool connected() const { return connected_; }
-    void send(const std::string &b) { ASSERT_EQ(ssize_t(b.size()), ::send(fd_, b.data(), b.size(), MSG_NOSIGNAL)); }
-    // The next frame, or "" after 3 s or at the end of the stream.
-    std::string frame()
-    {
-        std::string head = read(4);
-        if (head.size() < 4) {
-            return std::string();
-        }
-        uint32_t len = uint32_t(uint8_t(head[0])) | uint32_t(uint8_t(head[1])) << 8 |
-                       uint32_t(uint8_t(head[2])) << 16 | uint32_t(uint8_t(head[3])) << 24;
-        return head + read(len);
-    }
-    // True when the server closed the connection within 3 s.
-    bool closedByPeer()
-    {
-        pollfd p{fd_, POLLIN, 0};
-        char c;
-        return ::poll(&p, 1, 3000) == 1 && ::recv(fd_, &c, 1, 0) == 0;
-    }
-
-private:
-    std::string read(size_t n)
-    {
-        std::string out;
-        while (out.size() < n) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 3000) != 1) {
-                break;
-            }
-            char buf[4096];
-            ssize_t got = ::recv(fd_, buf, std::min(sizeof buf, n - out.size()), 0);
-            if (got <= 0) {
-                break;
-            }
-            out.append(buf, size_t(got));
-        }
-        return out;
-    }
-    int fd_ = -1;
-    bool connected_ = false;
-};
+using namespace mbntest;
 
 class ServerBytes : public ::testing::Test {
 protected:
@@ -110,8 +36,8 @@ const std::string kSvc = hbrmodemsim::kPrivateServiceId;
 
 TEST_F(ServerBytes, RequestsAndResponsesAsDocumented)
 {
-    RawClient c(server_->socketPath());
-    ASSERT_TRUE(c.connected());
+    Peer c;
+    ASSERT_TRUE(c.connect(server_->socketPath()));
     c.send(Frame(0x01, 1, U32(1)));
     EXPECT_EQ(Bytes({0x10, 0, 0, 0, 0x81, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}), c.frame());
     c.send(Frame(0x02, 2, ""));
@@ -159,13 +85,14 @@ TEST_F(ServerBytes, MalformedFramesCloseTheConnection)
         U32((1u << 20) + 1),                         // length above 1 MiB
     };
     for (const std::string &bad : cases) {
-        RawClient c(server_->socketPath());
-        ASSERT_TRUE(c.connected());
+        Peer c;
+        ASSERT_TRUE(c.connect(server_->socketPath()));
         c.send(bad);
         EXPECT_TRUE(c.closedByPeer());
     }
     // Trailing body bytes are ignored.
-    RawClient c(server_->socketPath());
+    Peer c;
+    ASSERT_TRUE(c.connect(server_->socketPath()));
     c.send(Frame(0x01, 1, U32(1) + "extra"));
     EXPECT_EQ(Frame(0x81, 1, U32(0) + U32(1)), c.frame());
 }
@@ -176,6 +103,84 @@ TEST(PayloadForms, PrefixedPlainAndNulInside)
     EXPECT_EQ("abc", DeviceServiceServer::encodePayload("abc", PayloadForm::Plain));
     EXPECT_EQ(Bytes({5, 0, 0, 0, 'a', 'b', 0, 'c', 'd'}),
               DeviceServiceServer::encodePayload("abcd", PayloadForm::NulInside));
+}
+
+// ---- the platform's side ----
+
+using hbr::mbn::Decode;
+using hbr::mbn::DecodeFrame;
+using hbr::mbn::FrameWriter;
+using hbr::mbn::Message;
+
+Decode DecodeAll(const std::string &bytes, Message *m, size_t *used = nullptr)
+{
+    size_t dummy = 0;
+    const uint8_t *p = reinterpret_cast<const uint8_t *>(bytes.data());
+    return DecodeFrame(p, p + bytes.size(), m, used ? used : &dummy);
+}
+
+TEST(PlatformFrames, RequestsEncodeAsDocumented)
+{
+    EXPECT_EQ(Bytes({0x0C, 0, 0, 0, 0x01, 0, 0, 0, 7, 0, 0, 0, 1, 0, 0, 0}), FrameWriter().u32(1).finish(0x01, 7));
+    EXPECT_EQ(Frame(0x02, 8, ""), FrameWriter().finish(0x02, 8));
+    const uint8_t at[] = {'A', 'T', '\r', '\n'};
+    EXPECT_EQ(Frame(0x08, 0x01020304, Str("IF0") + Str(kSvc) + U32(1) + Str("AT\r\n")),
+              FrameWriter().str("IF0").str(kSvc).u32(1).bytes(at, sizeof at).finish(0x08, 0x01020304));
+}
+
+TEST(PlatformFrames, ResponsesAndEventsDecodeAsDocumented)
+{
+    Message m;
+    size_t used = 0;
+    const std::string hello = Frame(0x81, 5, U32(0x8000000Au) + U32(1));
+    ASSERT_EQ(Decode::Ok, DecodeAll(hello + "next", &m, &used));
+    EXPECT_EQ(hello.size(), used);
+    EXPECT_EQ(0x81, m.type);
+    EXPECT_EQ(5u, m.tag);
+    EXPECT_EQ(static_cast<int32_t>(0x8000000Au), m.hr);
+    EXPECT_EQ(1u, m.value);
+
+    ASSERT_EQ(Decode::Ok, DecodeAll(Frame(0x82, 6, U32(0) + U32(2) + Str("A") + Str("BC")), &m));
+    EXPECT_EQ((std::vector<std::string>{"A", "BC"}), m.interfaces);
+    ASSERT_EQ(Decode::Ok, DecodeAll(Frame(0x84, 7, U32(0x80070490u)), &m));
+    EXPECT_EQ(static_cast<int32_t>(0x80070490u), m.hr);
+    for (int type : {0x83, 0x85, 0x86, 0x87, 0x88}) {
+        ASSERT_EQ(Decode::Ok, DecodeAll(Frame(uint16_t(type), 9, U32(0) + U32(4096)), &m)) << type;
+        EXPECT_EQ(4096u, m.value);
+    }
+
+    ASSERT_EQ(Decode::Ok, DecodeAll(Frame(0x42, 0, Str("IF") + Str("S") + U32(0x80004005u) + U32(12)), &m));
+    EXPECT_EQ("IF", m.iface);
+    EXPECT_EQ("S", m.service);
+    EXPECT_EQ(static_cast<int32_t>(0x80004005u), m.status);
+    EXPECT_EQ(12u, m.requestId);
+    ASSERT_EQ(Decode::Ok,
+              DecodeAll(Frame(0x43, 0, Str("IF") + Str("S") + U32(1) + U32(0) + U32(13) + Str(std::string("a\0b", 3))), &m));
+    EXPECT_EQ(1u, m.responseId);
+    EXPECT_EQ(13u, m.requestId);
+    EXPECT_EQ(std::string("a\0b", 3), m.data);
+    ASSERT_EQ(Decode::Ok, DecodeAll(Frame(0x44, 0, Str("IF") + Str("S") + U32(2) + Str("x")), &m));
+    EXPECT_EQ(2u, m.eventId);
+    EXPECT_EQ("x", m.data);
+    ASSERT_EQ(Decode::Ok, DecodeAll(Frame(0x45, 0, Str("IF") + U32(1) + "trailing"), &m));
+    EXPECT_EQ("IF", m.iface);
+    EXPECT_EQ(1u, m.state);
+}
+
+TEST(PlatformFrames, PartialAndMalformedFrames)
+{
+    Message m;
+    const std::string whole = Frame(0x45, 0, Str("IF") + U32(0));
+    for (size_t n = 0; n < whole.size(); ++n) {
+        EXPECT_EQ(Decode::NeedMore, DecodeAll(whole.substr(0, n), &m)) << n;
+    }
+    EXPECT_EQ(Decode::Malformed, DecodeAll(U32(7) + Bytes({0x45, 0, 0, 0, 0, 0, 0}), &m));
+    EXPECT_EQ(Decode::Malformed, DecodeAll(U32((1u << 20) + 1), &m)); // before the body arrives
+    EXPECT_EQ(Decode::Malformed, DecodeAll(Frame(0x08, 1, U32(0) + U32(0)), &m)); // a request type
+    EXPECT_EQ(Decode::Malformed, DecodeAll(Frame(0x45, 0, Str("IF")), &m));       // short body
+    EXPECT_EQ(Decode::Malformed, DecodeAll(Frame(0x44, 0, Str("IF") + Str("S") + U32(1) + U32(5) + "abcd"), &m));
+    // A count far beyond the body ends at the body, not in a huge allocation.
+    EXPECT_EQ(Decode::Malformed, DecodeAll(Frame(0x82, 1, U32(0) + U32(0xFFFFFFFFu) + Str("A")), &m));
 }
 
 } // namespace
