@@ -2,7 +2,10 @@
 // foreground until SIGTERM or SIGINT (see docs/platform.md).
 #include "service_shell.h"
 
+#include <cloud_sign.h>
+
 int main()
 {
+    SetDefaultRandFile();
     return RunServiceDispatcher();
 }

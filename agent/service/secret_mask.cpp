@@ -74,3 +74,109 @@ std::string MaskApnCommand(const char *text, size_t length)
     std::string password = s.substr(passOpen + 1, passClose - passOpen - 1);
     return s.substr(0, passOpen + 1) + MaskSecret(password) + s.substr(passClose);
 }
+
+std::string MaskApnText(const std::string &text)
+{
+    size_t from = 0;
+    for (int i = 0; i < 4; ++i) {
+        from = text.find(',', from);
+        if (from == std::string::npos) {
+            return text;
+        }
+        ++from;
+    }
+    size_t to = text.find(',', from);
+    if (to == std::string::npos) {
+        return text;
+    }
+    return text.substr(0, from) + MaskSecret(text.substr(from, to - from)) + text.substr(to);
+}
+
+std::string MaskAfterMarker(const std::string &text, const char *marker)
+{
+    size_t at = text.find(marker);
+    if (at == std::string::npos) {
+        return text;
+    }
+    at += std::strlen(marker);
+    return text.substr(0, at) + MaskSecret(text.substr(at));
+}
+
+namespace {
+
+// End of the JSON string whose opening quote is at `open`: the index of
+// its closing quote, or npos.
+size_t JsonStringEnd(const std::string &s, size_t open)
+{
+    for (size_t i = open + 1; i < s.size(); ++i) {
+        if (s[i] == '\\') {
+            ++i;
+        } else if (s[i] == '"') {
+            return i;
+        }
+    }
+    return std::string::npos;
+}
+
+bool SameKey(const std::string &key, const char *name)
+{
+    if (key.size() != std::strlen(name)) {
+        return false;
+    }
+    for (size_t i = 0; i < key.size(); ++i) {
+        char c = key[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != name[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::string MaskJsonSecrets(const std::string &text)
+{
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t open = text.find('"', i);
+        if (open == std::string::npos) {
+            break;
+        }
+        size_t close = JsonStringEnd(text, open);
+        if (close == std::string::npos) {
+            break;
+        }
+        out.append(text, i, close + 1 - i);
+        i = close + 1;
+        // A key: a string followed by ':'. Its value, when a string, may be
+        // a secret.
+        size_t colon = text.find_first_not_of(" \t\r\n", i);
+        if (colon == std::string::npos || text[colon] != ':') {
+            continue;
+        }
+        std::string key = text.substr(open + 1, close - open - 1);
+        bool token = SameKey(key, "token");
+        if (!token && !SameKey(key, "apn")) {
+            continue;
+        }
+        size_t vopen = text.find_first_not_of(" \t\r\n", colon + 1);
+        if (vopen == std::string::npos || text[vopen] != '"') {
+            continue;
+        }
+        size_t vclose = JsonStringEnd(text, vopen);
+        if (vclose == std::string::npos) {
+            continue;
+        }
+        std::string value = text.substr(vopen + 1, vclose - vopen - 1);
+        out.append(text, i, vopen + 1 - i);
+        out += token ? MaskSecret(value) : MaskApnText(value);
+        out += '"';
+        i = vclose + 1;
+    }
+    out.append(text, i, std::string::npos);
+    return out;
+}

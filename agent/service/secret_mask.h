@@ -14,4 +14,18 @@ std::string MaskSecret(const std::string &value);
 // `length` bytes of `text` are read (it need not be NUL-terminated).
 std::string MaskApnCommand(const char *text, size_t length);
 
+// A packed APN text "apn,ip_type,auth,user,password,apn_type" with its
+// password field (between the 4th and 5th comma) masked; a text with fewer
+// commas has no password field and is returned unchanged.
+std::string MaskApnText(const std::string &text);
+
+// `text` with everything after the first `marker` masked as one value
+// ("...&key=<token>").
+std::string MaskAfterMarker(const std::string &text, const char *marker);
+
+// A JSON text with the value of every "token" string member masked, and
+// the password field of every "apn" string member (keys in any case). All
+// other bytes stay as they are; the text need not be valid JSON.
+std::string MaskJsonSecrets(const std::string &text);
+
 #endif

@@ -61,6 +61,10 @@ BOOL hbrDeviceServiceReconnect(void);
  * (the calls that HBR_SLEEP_DIVISOR scales). */
 unsigned long hbrLongSleepCount(void);
 
+/* Winsock's start-up reference count: WSAStartup calls not yet balanced by
+ * WSACleanup. */
+long hbrWsaStartupCount(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -13,10 +13,48 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "fresh_process.h"
 #include "test_util.h"
 
 namespace hbr_test {
+
+namespace {
+
+// Reads the server's lines up to "PORT <n>" (EOF means it died); the lines
+// before it go to `before`. Answers the port, or 0.
+int ReadPortLine(int fd, std::vector<std::string> *before)
+{
+    std::string line;
+    char c = 0;
+    for (;;) {
+        ssize_t n = read(fd, &c, 1);
+        if (n == 1 && c != '\n') {
+            line += c;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 1 && line.compare(0, 5, "PORT ") != 0) {
+            before->push_back(line);
+            line.clear();
+            continue;
+        }
+        break;
+    }
+    return line.compare(0, 5, "PORT ") == 0 ? std::atoi(line.c_str() + 5) : 0;
+}
+
+void Reap(pid_t *pid)
+{
+    if (*pid > 0) {
+        kill(*pid, SIGKILL);
+        while (waitpid(*pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    *pid = -1;
+}
+
+}  // namespace
 
 bool HttpsTestServer::EnsurePki()
 {
@@ -49,9 +87,21 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
         args.push_back(std::to_string(options.stallSeconds));
     } else {
         args.push_back("--cert");
-        args.push_back(PkiFile(options.certificate + ".crt"));
+        args.push_back(options.certificateFile.empty() ? PkiFile(options.certificate + ".crt")
+                                                       : options.certificateFile);
         args.push_back("--key");
-        args.push_back(PkiFile(options.certificate + ".key"));
+        args.push_back(options.keyFile.empty() ? PkiFile(options.certificate + ".key") : options.keyFile);
+    }
+    const std::pair<const char *, const std::string *> named[] = {
+        {"--client-ca", &options.clientCa},   {"--client-cert", &options.clientCert},
+        {"--deployment", &options.deployment}, {"--service-url", &options.serviceUrl},
+        {"--pec-url", &options.pecUrl},       {"--token", &options.token},
+    };
+    for (const auto &option : named) {
+        if (!option.second->empty()) {
+            args.push_back(option.first);
+            args.push_back(*option.second);
+        }
     }
     if (!options.maxTls.empty()) {
         args.push_back("--max-tls");
@@ -88,23 +138,10 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
     pid_ = pid;
     close(logFd);
     close(pipeFds[1]);
-
-    // The first line is "PORT <n>"; EOF means the server died.
-    std::string line;
-    char c = 0;
-    for (;;) {
-        ssize_t n = read(pipeFds[0], &c, 1);
-        if (n == 1 && c != '\n') {
-            line += c;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        break;
-    }
+    startupLines_.clear();
+    port_ = ReadPortLine(pipeFds[0], &startupLines_);
     close(pipeFds[0]);
-    if (line.compare(0, 5, "PORT ") != 0 || (port_ = std::atoi(line.c_str() + 5)) <= 0) {
+    if (port_ <= 0) {
         Stop();
         ADD_FAILURE() << "the HTTPS test server did not start:\n" << ReadFile(logPath);
         return false;
@@ -114,12 +151,7 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
 
 void HttpsTestServer::Stop()
 {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-    pid_ = -1;
+    Reap(&pid_);
     port_ = 0;
 }
 
@@ -155,6 +187,65 @@ int HttpsTestServer::RecordedCount() const
 std::string HttpsTestServer::RecordedNotifications() const
 {
     return ReadFile(recordDir_ + "/notifications.jsonl");
+}
+
+}  // namespace hbr_test
+
+namespace hbr_test {
+
+std::string HttpsTestServer::RecordedFile(const std::string &name) const
+{
+    return ReadFile(recordDir_ + "/" + name);
+}
+
+bool NtpTestServer::Start(const std::string &workDir, const std::string &mode, long long value)
+{
+    Stop();
+    controlPath_ = workDir + "/ntp-control.json";
+    recordPath_ = workDir + "/ntp-records.jsonl";
+    SetMode(mode, value);
+    const std::string logPath = workDir + "/ntp-server.log";
+    std::vector<std::string> args = {"env", "python3", HBR_NTP_TEST_SERVER, "--control", controlPath_,
+                                     "--record", recordPath_};
+    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int pipeFds[2];
+    if (logFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "cannot prepare the NTP server's output: " << std::strerror(errno);
+        if (logFd >= 0) {
+            close(logFd);
+        }
+        return false;
+    }
+    pid_ = StartChildProcess("/usr/bin/env", args, nullptr, pipeFds[1], logFd);
+    close(logFd);
+    close(pipeFds[1]);
+    std::vector<std::string> before;
+    port_ = pid_ > 0 ? ReadPortLine(pipeFds[0], &before) : 0;
+    close(pipeFds[0]);
+    if (port_ <= 0) {
+        Stop();
+        ADD_FAILURE() << "the NTP test server did not start:\n" << ReadFile(logPath);
+        return false;
+    }
+    return true;
+}
+
+void NtpTestServer::Stop()
+{
+    Reap(&pid_);
+    port_ = 0;
+}
+
+void NtpTestServer::SetMode(const std::string &mode, long long value)
+{
+    // Written whole, then renamed: the server never reads half a file.
+    WriteFile(controlPath_ + ".tmp", "{\"mode\": \"" + mode + "\", \"value\": " + std::to_string(value) + "}");
+    std::rename((controlPath_ + ".tmp").c_str(), controlPath_.c_str());
+}
+
+std::vector<std::string> NtpTestServer::Records() const
+{
+    return ReadLines(recordPath_);
 }
 
 }  // namespace hbr_test

@@ -9,6 +9,7 @@
 #define HBR_HTTPS_TEST_SERVER_H
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -20,8 +21,17 @@ struct HttpsServerOptions {
     std::string ciphers;                // OpenSSL cipher string, "" for the default
     std::string script = "[]";          // JSON list of answer entries
     int stallSeconds = -1;              // >= 0: stall mode
-    std::string role;                   // "", "smdp" or "smds": a test SM-DP+ or SM-DS
+    std::string role;                   // "", "smdp", "smds", "bootstrap" or "cloud"
     std::string address;                // the role's serverAddress; "" for localhost:<port>
+    // Certificate and key files, instead of the PKI name above.
+    std::string certificateFile;
+    std::string keyFile;
+    std::string clientCa;   // CA file for client certificates
+    std::string clientCert; // "", "optional" or "required" ("": the role's default)
+    std::string deployment; // bootstrap: the deployment folder (salt template)
+    std::string serviceUrl; // bootstrap: the endpoints and token it answers
+    std::string pecUrl;
+    std::string token;      // bootstrap: answered; cloud: the signing key
 };
 
 class HttpsTestServer {
@@ -46,6 +56,10 @@ public:
     std::string RecordedTls(int n) const;
     // Number of requests recorded so far.
     int RecordedCount() const;
+    // Another file of the record folder (e.g. "cloud.jsonl", "refused.jsonl").
+    std::string RecordedFile(const std::string &name) const;
+    // Lines the server printed before its port (a role's URLs).
+    const std::vector<std::string> &StartupLines() const { return startupLines_; }
     // What a role recorded of the notifications it received: one JSON
     // object a line (see tools/https_test_server/rsp_roles.py).
     std::string RecordedNotifications() const;
@@ -59,6 +73,32 @@ private:
     pid_t pid_ = -1;
     int port_ = 0;
     std::string recordDir_;
+    std::vector<std::string> startupLines_;
+};
+
+// The local SNTP test server (tools/https_test_server/ntp_test_server.py).
+// Modes: "offset" (own clock + value s), "absolute" (value: seconds since
+// 1900), "silent", "short" (value bytes), "zero" (transmit seconds 0).
+class NtpTestServer {
+public:
+    NtpTestServer() = default;
+    ~NtpTestServer() { Stop(); }
+    NtpTestServer(const NtpTestServer &) = delete;
+    NtpTestServer &operator=(const NtpTestServer &) = delete;
+
+    bool Start(const std::string &workDir, const std::string &mode = "offset", long long value = 0);
+    void Stop();
+    // Changes the mode for the following requests.
+    void SetMode(const std::string &mode, long long value = 0);
+    int port() const { return port_; }
+    // One JSON object a line per datagram: {"length", "hex", "transmit"}.
+    std::vector<std::string> Records() const;
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string controlPath_;
+    std::string recordPath_;
 };
 
 }  // namespace hbr_test

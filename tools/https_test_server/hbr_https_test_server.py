@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A local HTTPS test server (Python 3 standard library only).
 
-It binds 127.0.0.1 on a free port and prints "PORT <n>" once it listens.
+It binds 127.0.0.1 on a free port and prints "PORT <n>" once it listens
+(a cloud role prints its URLs, "URL <name> <url>", just before).
 Each request is recorded in the record folder as three files, numbered
 from 1 in the order the requests complete their head:
   req-<n>.head  the request line and header lines exactly as received
@@ -19,6 +20,13 @@ order (after the last one, "200" with an empty body). An entry is one of
 
 TLS options: --cert, --key, --max-tls (1.0, 1.1, 1.2, 1.3), --ciphers.
 Stall mode (--stall N): accept TCP, send no TLS for N s, then close.
+
+Roles (--role bootstrap|cloud): the Hollowbright cloud's bootstrap server or
+its operation-code and status server (cloud_roles.py). They ask for a client
+certificate against --client-ca (bootstrap: optional, cloud: required;
+--client-cert overrides), see the head lines and the peer certificate, and
+may answer a body in pieces with pauses. Handshakes the server refuses are
+appended to refused.jsonl in the record folder with their reason.
 
 Roles (--role smdp|smds): the server is a test SM-DP+ or SM-DS (rsp_roles.py)
 with its own serverAddress (--address, default "localhost:<port>") and the
@@ -118,6 +126,16 @@ def answer(sock, entry):
     extra = [(str(n), str(v)) for n, v in entry.get("headers", [])]
     head = ["HTTP/1.1 %d Answer" % status]
     head += ["%s: %s" % (n, v) for n, v in extra]
+    if entry.get("pieces"):
+        # [(bytes, pause seconds), ...]: one Content-Length, the body in
+        # pieces with a pause after each.
+        total = sum(len(piece) for piece, _ in entry["pieces"])
+        head += ["Content-Length: %d" % total, "Connection: close"]
+        sock.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
+        for piece, pause in entry["pieces"]:
+            sock.sendall(piece)
+            time.sleep(pause)
+        return
     if "chunks" in entry:
         head.append("Transfer-Encoding: chunked")
         head.append("Connection: close")
@@ -147,7 +165,8 @@ class Handler(socketserver.BaseRequestHandler):
             return
         try:
             tls = server.context.wrap_socket(raw, server_side=True)
-        except (ssl.SSLError, OSError):
+        except (ssl.SSLError, OSError) as error:
+            self.record_refused(error)
             return
         try:
             if server.role is not None:
@@ -181,14 +200,28 @@ class Handler(socketserver.BaseRequestHandler):
 
     def serve_role(self, tls):
         lines, body = self.read_and_record(tls)
-        parts = lines[0].decode("latin-1").split()
-        result = self.server.role.handle(parts[1] if len(parts) > 1 else "", body)
+        role = self.server.role
+        if hasattr(role, "handle_request"):
+            result = role.handle_request(lines, body, tls.getpeercert() or None)
+        else:
+            parts = lines[0].decode("latin-1").split()
+            result = role.handle(parts[1] if len(parts) > 1 else "", body)
         if result.action == "close":
             return
         if result.action == "hold":
             time.sleep(result.seconds)
             return
-        answer(tls, {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8")})
+        answer(tls, {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8"),
+                     "pieces": getattr(result, "pieces", None)})
+
+    def record_refused(self, error):
+        folder = self.server.record
+        if not folder:
+            return
+        reason = getattr(error, "reason", None) or str(error)
+        with self.server.refused_lock:
+            with open(os.path.join(folder, "refused.jsonl"), "a", encoding="utf-8") as f:
+                f.write(json.dumps({"reason": reason, "error": str(error)}) + "\n")
 
     def record(self, lines, body, version):
         folder = self.server.record
@@ -224,7 +257,17 @@ def main():
     parser.add_argument("--script", help="JSON file: list of answer entries")
     parser.add_argument("--record", help="folder for the request records")
     parser.add_argument("--stall", type=float, help="accept TCP, send no TLS for N s, close")
-    parser.add_argument("--role", choices=("smdp", "smds"), help="act as a test SM-DP+ or SM-DS")
+    parser.add_argument("--role", choices=("smdp", "smds", "bootstrap", "cloud"),
+                        help="act as a test SM-DP+, SM-DS, bootstrap server or cloud server")
+    parser.add_argument("--client-ca", help="CA file for client certificates")
+    parser.add_argument("--client-cert", choices=("optional", "required"),
+                        help="ask for a client certificate (default: bootstrap optional, cloud required)")
+    parser.add_argument("--deployment", help="bootstrap: the deployment folder (its salt template)")
+    parser.add_argument("--service-url", help="bootstrap: the service url answered")
+    parser.add_argument("--pec-url", help="bootstrap: the pecUrl answered")
+    parser.add_argument("--token", help="bootstrap: the token answered; cloud: the signing key")
+    parser.add_argument("--opercode-path", default="/api/v2/device/opercode", help="cloud: operation-code path")
+    parser.add_argument("--status-path", default="/api/v2/device/status", help="cloud: status path")
     parser.add_argument("--address", help="the role's own serverAddress (default localhost:<port>; "
                         "{port} stands for the port, {pad} fills the address up to 128 characters)")
     parser.add_argument("--rsp-cert", help="DER certificate the role answers (default rsp.der beside --cert)")
@@ -250,7 +293,14 @@ def main():
             context.maximum_version = maximum
             if maximum < context.minimum_version:
                 context.minimum_version = maximum
-        if args.role:
+        cloud_role = args.role in ("bootstrap", "cloud")
+        client_cert = args.client_cert or ({"bootstrap": "optional", "cloud": "required"}.get(args.role))
+        if client_cert:
+            if not args.client_ca:
+                parser.error("--client-ca is needed to ask for a client certificate")
+            context.load_verify_locations(cafile=args.client_ca)
+            context.verify_mode = ssl.CERT_REQUIRED if client_cert == "required" else ssl.CERT_OPTIONAL
+        if args.role and not cloud_role:
             context.minimum_version = ssl.TLSVersion.TLSv1_2
             if args.max_tls and context.maximum_version < ssl.TLSVersion.TLSv1_2:
                 parser.error("a role requires TLS 1.2 or later")
@@ -264,8 +314,15 @@ def main():
     server.record = args.record
     server.stall = args.stall
     server.role = None
+    server.refused_lock = threading.Lock()
     port = server.server_address[1]
-    if args.role:
+    urls = []
+    if args.role in ("bootstrap", "cloud"):
+        sys.dont_write_bytecode = True
+        import cloud_roles
+        server.role = cloud_roles.CloudRole(args.role, port, args, entries, args.record)
+        urls = server.role.urls()
+    elif args.role:
         sys.dont_write_bytecode = True  # keep the source folder clean
         import rsp_roles
         certificate_path = args.rsp_cert or os.path.join(os.path.dirname(os.path.abspath(args.cert)), "rsp.der")
@@ -276,6 +333,8 @@ def main():
         if "{pad}" in address:  # filled with 'p' up to 128 characters in all
             address = address.replace("{pad}", "p" * max(0, 128 - len(address) + len("{pad}")))
         server.role = rsp_roles.Role(args.role, address, certificate, entries, args.record)
+    for line in urls:  # before the port: launchers stop reading at "PORT"
+        print(line, flush=True)
     print("PORT %d" % port, flush=True)
     try:
         server.serve_forever()

@@ -14,6 +14,76 @@
 # kept: the folder lives in the build tree.
 set -euo pipefail
 
+# --- Deployment mode ---------------------------------------------------------
+# make_test_pki.sh --deployment DATADIR SERVERDIR
+# Makes throw-away deployment data for the agent's cloud client (RSA 2048),
+# replacing what the folders held:
+#   DATADIR:   bootstrap_ca.pem, cloud_ca.pem, client_cert.pem, client_key.pem
+#              (client CA, EKU clientAuth) and deployment.conf (bootstrap URL
+#              on a port where nothing listens, NTP 127.0.0.1:123, random
+#              salt template, seed and fallback nonce)
+#   SERVERDIR: bootstrap_server.crt/.key (bootstrap CA), cloud_server.crt/.key
+#              (cloud CA), both IP:127.0.0.1 + DNS:localhost, EKU serverAuth;
+#              client_ca.pem; unrelated_ca.pem (a CA that signed nothing here)
+make_deployment() { # datadir serverdir
+  local data=$1 servers=$2 tmp
+  mkdir -p "$(dirname "$data")" "$(dirname "$servers")"
+  tmp=$(mktemp -d "$(dirname "$data")/.deployment.XXXXXX")
+  trap 'rm -rf "$tmp"' EXIT
+  local rsa=(-newkey rsa:2048 -nodes)
+  dca() { # name CN
+    openssl req -x509 "${rsa[@]}" -keyout "$tmp/$1.key" -out "$tmp/$1.pem" -days 3650 -subj "/CN=$2" \
+      -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  }
+  dleaf() { # name ca CN eku [san]
+    openssl req -new "${rsa[@]}" -keyout "$tmp/$1.key" -out "$tmp/$1.csr" -subj "/CN=$3" 2>/dev/null
+    { echo "basicConstraints=critical,CA:FALSE"; echo "keyUsage=critical,digitalSignature,keyEncipherment"
+      echo "extendedKeyUsage=$4"; [[ -z "${5:-}" ]] || echo "subjectAltName=$5"; } > "$tmp/$1.ext"
+    openssl x509 -req -in "$tmp/$1.csr" -CA "$tmp/$2.pem" -CAkey "$tmp/$2.key" -CAcreateserial -days 3650 \
+      -extfile "$tmp/$1.ext" -out "$tmp/$1.crt" 2>/dev/null
+  }
+  alnum() { # length
+    local s
+    s=$(openssl rand -base64 120 | tr -dc 'A-Za-z0-9')
+    echo "${s:0:$1}"
+  }
+  dca bootstrap_ca "Hollowbright Test Bootstrap CA"
+  dca cloud_ca "Hollowbright Test Cloud CA"
+  dca client_ca "Hollowbright Test Client CA"
+  dca unrelated_ca "Unrelated Test CA"
+  dleaf client client_ca "hbr-test-device" clientAuth
+  dleaf bootstrap_server bootstrap_ca "localhost" serverAuth "IP:127.0.0.1,DNS:localhost"
+  dleaf cloud_server cloud_ca "localhost" serverAuth "IP:127.0.0.1,DNS:localhost"
+  mkdir -p "$tmp/data" "$tmp/servers"
+  cp "$tmp/bootstrap_ca.pem" "$tmp/cloud_ca.pem" "$tmp/data/"
+  cp "$tmp/client.crt" "$tmp/data/client_cert.pem"
+  cp "$tmp/client.key" "$tmp/data/client_key.pem"
+  local salt
+  salt="$(alnum 4)%s$(alnum 4)"
+  cat > "$tmp/data/deployment.conf" <<CONF
+BOOTSTRAP_URL=https://127.0.0.1:1/bootstrap/v2
+NTP_HOST=127.0.0.1
+NTP_PORT=123
+SALT_TEMPLATE=$salt
+RAND_SEED=$(alnum 6)
+FALLBACK_NONCE=$(openssl rand -hex 16)
+CONF
+  for n in bootstrap_server cloud_server; do cp "$tmp/$n.crt" "$tmp/$n.key" "$tmp/servers/"; done
+  cp "$tmp/client_ca.pem" "$tmp/unrelated_ca.pem" "$tmp/servers/"
+  touch "$tmp/data/.complete"
+  rm -rf "$data" "$servers"
+  mv -T "$tmp/servers" "$servers"
+  mv -T "$tmp/data" "$data"
+  rm -rf "$tmp"
+  trap - EXIT
+}
+if [[ "${1:-}" == "--deployment" ]]; then
+  make_deployment "${2:?usage: make_test_pki.sh --deployment DATADIR SERVERDIR}" \
+    "${3:?usage: make_test_pki.sh --deployment DATADIR SERVERDIR}"
+  exit 0
+fi
+# --- end of deployment mode --------------------------------------------------
+
 out=${1:?usage: make_test_pki.sh OUTDIR}
 if [[ -f "$out/.complete" && -f "$out/rsp.der" ]]; then
   exit 0

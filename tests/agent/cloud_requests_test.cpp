@@ -1,0 +1,413 @@
+// The cloud requests against the local bootstrap, cloud and SNTP servers.
+#include "cloud_fixture.h"
+
+#include <bootstrap.h>
+#include <cloud_sign.h>
+#include <deployment.h>
+#include <ntp_client.h>
+#include <signed_requests.h>
+
+#include <hbr_platform_fault.h>
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+namespace {
+
+const bool kCurl = hbr_test::RegisterCurlEnvironment();
+const char kSn[] = "867400050000001";
+const char kIccid[] = "89860012345678901234";
+const char kEid[] = "89049032000000000000000000000123";
+const long long kNtpEpoch = 2208988800LL;
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t end = text.find('\n', from);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        lines.push_back(text.substr(from, end - from));
+        from = end + 1;
+    }
+    return lines;
+}
+
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+long long HeaderTimestamp(const std::string &head)
+{
+    size_t at = head.find("timestamp=");
+    return at == std::string::npos ? -1 : std::atoll(head.c_str() + at + 10);
+}
+
+std::string HeaderNonce(const std::string &head)
+{
+    size_t at = head.find("nonce_str=");
+    return at == std::string::npos ? "" : head.substr(at + 10, 32);
+}
+
+class CloudRequestTest : public CloudTest {
+protected:
+    std::string CloudRecords() const { return servers_.cloud.RecordedFile("cloud.jsonl"); }
+    std::string BootstrapRecords() const { return servers_.bootstrap.RecordedFile("bootstrap.jsonl"); }
+    int OperCode(const std::string &iccid = kIccid)
+    {
+        ctx_.done = 0;
+        return GeteSIMProfileOperCodeFromHbrServer(kSn, iccid, ctx_);
+    }
+};
+
+TEST_F(CloudRequestTest, BootstrapFillsTheContextWithAValidKey)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.bootstrapScript = "{\"apns\":[{\"apn\":\"internet,ipv4,pap,u,p,3\",\"iccid\":[\"8986\"]}]}";
+    HBR_START_CLOUD_SERVERS(settings);
+    IotServiceFlowContext ctx;
+    ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_EQ(servers_.OperCodeUrl(), ctx.serviceUrl);
+    EXPECT_EQ(servers_.StatusUrl(), ctx.pecUrl);
+    EXPECT_EQ(settings.token, ctx.token);
+    EXPECT_EQ("internet", ctx.apns[0].apn);
+    const std::string record = BootstrapRecords();
+    EXPECT_TRUE(Has(record, "\"literalQuery\": true")) << record;
+    EXPECT_TRUE(Has(record, "\"http11\": true"));
+    EXPECT_TRUE(Has(record, "\"keyValid\": true"));
+    EXPECT_TRUE(Has(record, "\"defaultHeadersOnly\": true"));
+    EXPECT_TRUE(Has(record, "\"clientCert\": false"));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer url:" + servers_.OperCodeUrl() + "-key:clou***"));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer status:200"));
+}
+
+TEST_F(CloudRequestTest, BootstrapTransportOutcomes)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.bootstrapScript = "[{\"function\":\"v2\",\"call\":1,\"redirect\":\"/moved/v2\"},"
+                               "{\"function\":\"v2\",\"call\":3,\"pieces\":[[\"{\\\"code\\\":0,\\\"da\",0.2],"
+                               "[\"ta\\\":{\\\"service\\\":{\\\"url\\\":\\\"https://x/v2/\\\"}}}\",0]]},"
+                               "{\"function\":\"v2\",\"call\":4,\"status\":500,\"body\":\"{}\"},"
+                               "{\"function\":\"v2\",\"call\":5,\"body\":\"<html>\"}]";
+    HBR_START_CLOUD_SERVERS(settings);
+    IotServiceFlowContext ctx;
+    // A 302 is followed (calls 1 and 2).
+    EXPECT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Has(BootstrapRecords(), "/moved/v2?sn="));
+    // A reply in pieces is parsed whole.
+    IotServiceFlowContext pieces;
+    EXPECT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), pieces));
+    EXPECT_EQ("https://x/v2/", pieces.serviceUrl);
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer status:500"));
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("[HBRAgentBootstrapQueryResp]:parse the msg from server failed"));
+
+    // An empty base selects the deployment's URL, where nothing listens.
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, "", ctx));
+    EXPECT_TRUE(Logged(std::string("GetBootstrapKeyValueFromServer http_url(") + DeploymentBootstrapUrl() + "?sn="));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:"));
+}
+
+TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCa)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.bootstrapCertificate = "cloud_server";
+    HBR_START_CLOUD_SERVERS(settings);
+    IotServiceFlowContext ctx;
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:60-"));
+}
+
+TEST_F(CloudRequestTest, OperCodeIsVerifiedByTheServer)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.cloudScript = "[{\"function\":\"opercode\",\"call\":2,\"reply\":{\"code\":0,\"data\":{\"status\":1,"
+                           "\"operation\":1,\"token\":\"LPA:1$smdp.example$ABC\",\"simMode\":1}}}]";
+    HBR_START_CLOUD_SERVERS(settings);
+    ASSERT_EQ(1, OperCode());
+    EXPECT_EQ(0, ctx_.operation);
+    ASSERT_EQ(1, OperCode(""));
+    EXPECT_EQ(1, ctx_.operation);
+    EXPECT_EQ(1, ctx_.simMode);
+    EXPECT_EQ("LPA:1$smdp.example$ABC", ctx_.activeCode);
+    EXPECT_TRUE(Logged("GetProfileOperCode opercode:1-datausge:1-activecode:LPA:1$smdp.example$ABC"));
+    const std::vector<std::string> records = Lines(CloudRecords());
+    ASSERT_EQ(2u, records.size());
+    for (const std::string &record : records) {
+        EXPECT_TRUE(Has(record, "\"signatureValid\": true")) << record;
+        EXPECT_TRUE(Has(record, "\"failures\": []")) << record;
+        EXPECT_TRUE(Has(record, "\"clientSubject\": \"CN=hbr-test-device\"")) << record;
+    }
+    EXPECT_TRUE(Has(records[0], "\"iccid\": \"89860012345678901234\""));
+    EXPECT_FALSE(Has(records[1], "iccid"));
+    // Two requests, two nonces; the seed file was written.
+    EXPECT_NE(HeaderNonce(servers_.cloud.RecordedHead(1)), HeaderNonce(servers_.cloud.RecordedHead(2)));
+    EXPECT_TRUE(hbrtest::FileExists(randFile_));
+}
+
+TEST_F(CloudRequestTest, StatusSyncCarriesOnlyGivenMembers)
+{
+    HBR_START_CLOUD_SERVERS();
+    EXPECT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 1, ctx_));
+    EXPECT_TRUE(Logged("SyncDeviceProfileStatusToHbrServer type:1 success"));
+    EXPECT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 2, ctx_));
+    EXPECT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, "", "", 0, ctx_));
+    const std::vector<std::string> records = Lines(CloudRecords());
+    ASSERT_EQ(3u, records.size());
+    for (const std::string &record : records) {
+        EXPECT_TRUE(Has(record, "\"signatureValid\": true")) << record;
+    }
+    EXPECT_TRUE(Has(records[1], "\"eid\": \"89049032000000000000000000000123\", \"type\": 2"));
+    EXPECT_EQ("{\n\t\"sn\":\t\"867400050000001\"\n}", servers_.cloud.RecordedBody(3));
+    EXPECT_TRUE(servers_.ntp.Records().empty());
+}
+
+TEST_F(CloudRequestTest, FallbackNonceWithoutSeedFile)
+{
+    HBR_START_CLOUD_SERVERS();
+    SetEnv("RANDFILE", nullptr);
+    SetEnv("HOME", nullptr);
+    ASSERT_EQ(1, OperCode());
+    EXPECT_TRUE(Logged("RandNumberInternal fail, use static rand number"));
+    EXPECT_EQ(LowerHex(DeploymentFallbackNonce(), 16), HeaderNonce(servers_.cloud.RecordedHead(1)));
+}
+
+TEST_F(CloudRequestTest, FailuresGiveZero)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.cloudScript = "[{\"function\":\"opercode\",\"call\":2,\"status\":500,\"body\":\"{}\"},"
+                           "{\"function\":\"opercode\",\"call\":3,\"body\":\"{\\\"code\\\":0,\"}]";
+    HBR_START_CLOUD_SERVERS(settings);
+    ctx_.token = "not-the-cloud-token";
+    EXPECT_EQ(0, OperCode());
+    EXPECT_TRUE(Logged("send_packet...END...status = 401"));
+    ctx_.token = settings.token;
+    EXPECT_EQ(0, OperCode());
+    EXPECT_TRUE(Logged("send_packet...END...status = 500"));
+    EXPECT_EQ(0, OperCode());
+    EXPECT_TRUE(Logged("[ProfileOperCodeQueryResp]:parse the msg from server failed"));
+    ctx_.serviceUrl = servers_.cloud.Url("/api/v1/device/opercode");
+    EXPECT_EQ(0, OperCode());
+    EXPECT_TRUE(Logged("hbr server url error"));
+    EXPECT_EQ(3, servers_.cloud.RecordedCount());
+}
+
+TEST_F(CloudRequestTest, CloudRefusesClientsWithoutItsCertificate)
+{
+    HBR_START_CLOUD_SERVERS();
+    // A client with the right CA but no certificate.
+    CURL *curl = curl_easy_init();
+    ASSERT_NE(nullptr, curl);
+    const std::string ca = hbrtest::ReadFile(hbr_test::CloudServers::DeploymentFile("cloud_ca.pem"));
+    struct curl_blob blob = {const_cast<char *>(ca.data()), ca.size(), CURL_BLOB_COPY};
+    const std::string url = servers_.OperCodeUrl();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, "{}");
+    CURLcode rc = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    EXPECT_TRUE(rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_RECV_ERROR) << rc;
+    EXPECT_TRUE(hbrtest::WaitUntil([&] { return !servers_.cloud.RecordedFile("refused.jsonl").empty(); }, 5000));
+    EXPECT_EQ(0, servers_.cloud.RecordedCount());
+}
+
+TEST_F(CloudRequestTest, AgentIsRefusedByACloudTrustingAnotherCa)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.cloudClientCa = hbr_test::CloudServers::ServerFile("unrelated_ca.pem");
+    HBR_START_CLOUD_SERVERS(settings);
+    EXPECT_EQ(0, OperCode());
+    EXPECT_TRUE(Logged("curl_easy_perform fail("));
+    EXPECT_EQ(0, servers_.cloud.RecordedCount());
+}
+
+TEST_F(CloudRequestTest, SigningTimeFollowsTheNtpServer)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.ntpValue = 240;
+    HBR_START_CLOUD_SERVERS(settings);
+    ASSERT_EQ(1, OperCode());
+    const std::vector<std::string> ntp = servers_.ntp.Records();
+    ASSERT_EQ(1u, ntp.size());
+    const long long transmit = std::atoll(ntp[0].substr(ntp[0].find("\"transmit\": ") + 12).c_str());
+    EXPECT_EQ(transmit - kNtpEpoch, HeaderTimestamp(servers_.cloud.RecordedHead(1)));
+    EXPECT_TRUE(Logged("[GeteSIMProfileOperCodeFromHbrServer] Get time success"));
+
+    servers_.ntp.SetMode("offset", -239);
+    long long before = static_cast<long long>(time(nullptr));
+    ASSERT_EQ(1, OperCode());
+    long long after = static_cast<long long>(time(nullptr));
+    long long signedTime = HeaderTimestamp(servers_.cloud.RecordedHead(2));
+    EXPECT_GE(signedTime, before);
+    EXPECT_LE(signedTime, after);
+
+    SetEnv("HBR_NTP_SERVER", "127.0.0.1:1");
+    before = static_cast<long long>(time(nullptr));
+    ASSERT_EQ(1, OperCode());
+    after = static_cast<long long>(time(nullptr));
+    signedTime = HeaderTimestamp(servers_.cloud.RecordedHead(3));
+    EXPECT_GE(signedTime, before);
+    EXPECT_LE(signedTime, after);
+}
+
+TEST_F(CloudRequestTest, SecretsStayOutOfTheLog)
+{
+    const std::string token = "TokenThatMustNotAppear-4711";
+    const std::string password = "PasswordThatMustNotAppear";
+    hbr_test::CloudServerSettings settings;
+    settings.token = token;
+    settings.bootstrapScript = "{\"apns\":[{\"apn\":\"internet,ipv4,pap,user," + password + ",3\",\"iccid\":[\"89\"]}]}";
+    HBR_START_CLOUD_SERVERS(settings);
+    IotServiceFlowContext ctx;
+    ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    ApnInfo info;
+    ASSERT_EQ(1, MatchAttachedApnInfo(ctx.apns, kIccid, &info));
+    ctx.done = 0;
+    ASSERT_EQ(1, GeteSIMProfileOperCodeFromHbrServer(kSn, kIccid, ctx));
+    ASSERT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 1, ctx));
+    const std::string log = Log();
+    EXPECT_FALSE(Has(log, token));
+    EXPECT_FALSE(Has(log, password));
+    EXPECT_FALSE(Has(log, DeploymentRandSeed()));
+    EXPECT_TRUE(Logged("[HBRAgentBootstrapQueryResp]:service token is Toke***"));
+    EXPECT_TRUE(Logged("\"token\": \"Toke***\""));
+    EXPECT_TRUE(Logged("APN: internet,ipv4,pap,user,Pass***,3"));
+    EXPECT_TRUE(Logged(".password : Pass***"));
+    EXPECT_TRUE(Logged("[bootstrap]: apn_info->password: Pass***"));
+    EXPECT_TRUE(Logged("&key=Toke***"));
+    EXPECT_TRUE(Logged("[error][RandNumber]buf(***)!"));
+}
+
+TEST_F(CloudRequestTest, RetryCodeOneFailsTheBootstrapOnly)
+{
+    HBR_START_CLOUD_SERVERS();
+    work_->m_testRetryErrorCode = 1;
+    IotServiceFlowContext ctx;
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_EQ(1, ctx.errorCode);
+    EXPECT_EQ(1, servers_.bootstrap.RecordedCount());
+    EXPECT_TRUE(Logged("[HBRAgentBootstrapQueryResp]:Enter the simulation scene"));
+    EXPECT_EQ(1, OperCode());
+    EXPECT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 1, ctx_));
+}
+
+TEST_F(CloudRequestTest, RetryServerCodesFailTheOperCodeOnly)
+{
+    HBR_START_CLOUD_SERVERS();
+    for (int code : {-1, 801, 14451, 14459, 1006}) {
+        work_->m_testRetryErrorCode = code;
+        IotServiceFlowContext ctx;
+        EXPECT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx)) << code;
+        ctx_.errorCode = 0;
+        EXPECT_EQ(0, OperCode()) << code;
+        EXPECT_EQ(code == 1006 ? 0 : code, ctx_.errorCode);
+        EXPECT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 1, ctx_)) << code;
+    }
+    EXPECT_EQ(15, servers_.cloud.RecordedCount() + servers_.bootstrap.RecordedCount());
+}
+
+TEST_F(CloudRequestTest, RetryHttpErrorFailsAFullOperCodeExchange)
+{
+    HBR_START_CLOUD_SERVERS();
+    work_->m_testRetryErrorCode = 1008;
+    IotServiceFlowContext ctx;
+    EXPECT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    ctx_.errorCode = 77;
+    EXPECT_EQ(0, OperCode());
+    EXPECT_EQ(1, ctx_.done);
+    EXPECT_EQ(77, ctx_.errorCode);
+    EXPECT_TRUE(Has(Log(), "code value error, ZFW_PCIOT_HBR_HTTP_ERROR:1008\ncurl_easy_getinfo failed..status = 500\n"
+                           "send_packet...END...status = 500"));
+    EXPECT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 2, ctx_));
+
+    for (int code : {1002, 1003, 1004, 1005, 1007}) {
+        work_->m_testRetryErrorCode = code;
+        EXPECT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx)) << code;
+        EXPECT_EQ(1, OperCode()) << code;
+    }
+    EXPECT_FALSE(Logged("Simulate error"));
+}
+
+// -- NTP ----------------------------------------------------------------------
+
+class NtpTest : public CloudTest {
+protected:
+    void SetUp() override
+    {
+        CloudTest::SetUp();
+        ASSERT_TRUE(ntp_.Start(tmp_->path()));
+        SetEnv("HBR_NTP_SERVER", ("127.0.0.1:" + std::to_string(ntp_.port())).c_str());
+        wsaCount_ = hbrWsaStartupCount();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(wsaCount_, hbrWsaStartupCount());
+        ntp_.Stop();
+        CloudTest::TearDown();
+    }
+    hbr_test::NtpTestServer ntp_;
+    long wsaCount_ = 0;
+};
+
+TEST_F(NtpTest, TransmitTimeBecomesUnixSeconds)
+{
+    ntp_.SetMode("absolute", 3913056000LL);
+    EXPECT_EQ(1704067200, GetNtpUtcTime());
+    EXPECT_TRUE(Logged("UTC time: 1704067200"));
+    const std::vector<std::string> records = ntp_.Records();
+    ASSERT_EQ(1u, records.size());
+    EXPECT_TRUE(Has(records[0], "\"length\": 48, \"hex\": \"1b" + std::string(94, '0') + "\"")) << records[0];
+}
+
+TEST_F(NtpTest, UnusableRepliesGiveNoTime)
+{
+    for (int length : {44, 47}) {
+        ntp_.SetMode("short", length);
+        EXPECT_EQ(-1, GetNtpUtcTime());
+        EXPECT_TRUE(Logged("NTP reply too short: " + std::to_string(length) + " bytes"));
+    }
+    ntp_.SetMode("zero");
+    EXPECT_EQ(-1, GetNtpUtcTime());
+    EXPECT_TRUE(Logged("NTP reply has no transmit time."));
+}
+
+TEST_F(NtpTest, ServerTroubleGivesNoTime)
+{
+    // A port where nothing listens: refused at once.
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr));
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len);
+    close(fd);
+    SetEnv("HBR_NTP_SERVER", ("127.0.0.1:" + std::to_string(ntohs(addr.sin_port))).c_str());
+    EXPECT_EQ(-1, GetNtpUtcTime());
+    EXPECT_TRUE(Logged("recvfrom failed with error: "));
+
+    SetEnv("HBR_NTP_SERVER", "127.0.0.1:notaport");
+    EXPECT_EQ(-1, GetNtpUtcTime());
+    EXPECT_TRUE(Logged("getaddrinfo: "));
+}
+
+TEST_F(NtpTest, SilentServerTimesOut)
+{
+    ntp_.SetMode("silent");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, GetNtpUtcTime());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
+    EXPECT_TRUE(Logged("NTP request timed out."));
+}
+
+} // namespace
