@@ -121,6 +121,10 @@ while :; do
   [[ $SECONDS -lt $deadline ]] || fail "time-out after $timeout s"
   kill -0 "$HBR_AGENT_PID" 2>/dev/null || fail "hbr-agent ended"
   if [[ $(hbr_log_count "SetModuleSimSlot SIM2 fail") -gt 0 ]]; then fail "the module refused the switch"; fi
+  finished=0
+  if [[ $(hbr_log_count "IOTServiceActive send") -gt 0 ]] && grep -q 'GTPCTPOC=1,' "$HBR_MODEM_RECORDS"; then
+    finished=1
+  fi
   [[ $(hbr_log_count "preActiveResult(") -gt 0 ]] && [[ $(hbr_log_count "TryCloseeSIMLogicalChannel(5-") -gt 0 ||
      $(hbr_log_count "GetModuleSimSlot slotId:") -gt 0 && $platform == 1 ]] &&
     show state2 "state 2   module moved to the eSIM slot"
@@ -131,7 +135,8 @@ while :; do
   fi
   [[ $(hbr_log_count "Nb of installed profile(s) during operation : 1") -gt 0 ]] &&
     show download "eUICC     profile $(short "$new_iccid") downloaded and installed"
-  if [[ $(hbr_log_count "lpaDeleteProfileByIccid return") -gt 0 && $(hbr_log_count "SyncDeviceProfileStatusToHbrServer success") -ge 2 ]]; then
+  if [[ $(hbr_log_count "lpaDeleteProfileByIccid return") -gt 0 &&
+        ( $finished == 1 || $(hbr_log_count "SyncDeviceProfileStatusToHbrServer success") -ge 2 ) ]]; then
     show removed "eUICC     old profile $(short "$first_iccid") disabled and deleted; cloud told (type 2, type 1)"
   fi
   if [[ $(grep -c 'GTPCTPOC=3' "$HBR_MODEM_RECORDS" 2>/dev/null || true) -gt 0 ]]; then
@@ -139,7 +144,7 @@ while :; do
     now=$(hbr_ctl euicc | sed -n 's/.*prov_iccid=\([^ ]*\).*/\1/p')
     show apn "module    APN \"${apn:-none}\" (attach, internet); profile list sync: the simulated module enabled $(short "$now")"
   fi
-  if [[ $(hbr_log_count "IOTServiceActive send") -gt 0 ]] && grep -q 'GTPCTPOC=1,' "$HBR_MODEM_RECORDS"; then
+  if [[ $finished == 1 ]]; then
     report=$(grep -o '"text":"AT+GTPCTPOC=1,[0-9]*' "$HBR_MODEM_RECORDS" | tail -n 1 | sed 's/.*"text":"//')
     state=$(hbr_state)
     if [[ $state == 4 ]]; then
