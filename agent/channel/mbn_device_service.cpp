@@ -102,10 +102,7 @@ HRESULT CMbnDeviceServicesEventsMonitor::OnOpenCommandSessionComplete(IMbnDevice
     HBR_LOG_ERROR("CMbnDeviceServicesEventsMonitor::OnOpenCommandSessionComplete requestID(%u)-status=%x",
                   static_cast<unsigned>(requestID), static_cast<unsigned>(status));
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_openCompleteEvt != nullptr) {
-        HBR_LOG_ERROR("CMbnDeviceServicesEventsMonitor::OnOpenCommandSessionComplete set m_openCompleteEvt");
-        SetEvent(m_openCompleteEvt);
-    }
+    SignalLocked(m_openCompleteEvt, "OnOpenCommandSessionComplete", "m_openCompleteEvt");
     return S_OK;
 }
 
@@ -115,11 +112,16 @@ HRESULT CMbnDeviceServicesEventsMonitor::OnCloseCommandSessionComplete(IMbnDevic
     HBR_LOG_ERROR("CMbnDeviceServicesEventsMonitor::OnCloseCommandSessionComplete status(%x) requestID(%u)",
                   static_cast<unsigned>(status), static_cast<unsigned>(requestID));
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_closeCompleteEvt != nullptr) {
-        HBR_LOG_ERROR("CMbnDeviceServicesEventsMonitor::OnCloseCommandSessionComplete set m_closeCompleteEvt");
-        SetEvent(m_closeCompleteEvt);
-    }
+    SignalLocked(m_closeCompleteEvt, "OnCloseCommandSessionComplete", "m_closeCompleteEvt");
     return S_OK;
+}
+
+void CMbnDeviceServicesEventsMonitor::SignalLocked(HANDLE event, const char *callback, const char *eventName)
+{
+    if (event != nullptr) {
+        HBR_LOG_ERROR("CMbnDeviceServicesEventsMonitor::%s set %s", callback, eventName);
+        SetEvent(event);
+    }
 }
 
 HRESULT CMbnDeviceServicesEventsMonitor::OnCommandComplete(const char *name,
@@ -148,11 +150,7 @@ HRESULT CMbnDeviceServicesEventsMonitor::OnCommandComplete(const char *name,
     if (&responses == &m_setCmdResponses) {
         m_setCmdCompleted.insert(requestID);
     }
-    if (event != nullptr) {
-        const char *eventName = &responses == &m_setCmdResponses ? "m_setCmdCompleteEvt" : "m_queryCmdCompleteEvt";
-        HBR_LOG_ERROR("CMbnDeviceServicesEventsMonitor::%s set %s", name, eventName);
-        SetEvent(event);
-    }
+    SignalLocked(event, name, &responses == &m_setCmdResponses ? "m_setCmdCompleteEvt" : "m_queryCmdCompleteEvt");
     return S_OK;
 }
 

@@ -82,6 +82,8 @@ protected:
 private:
     HRESULT OnCommandComplete(const char *name, std::map<uint32_t, std::string> &responses, HANDLE &event,
                               ULONG responseID, SAFEARRAY *data, HRESULT status, ULONG requestID);
+    // Under m_lock: signals a completion event that exists, with its line.
+    void SignalLocked(HANDLE event, const char *callback, const char *eventName);
     // Waits up to `ms` for `event`, then resets it; true when signalled.
     bool WaitAndReset(HANDLE &event, DWORD ms);
 

@@ -265,7 +265,7 @@ BOOL WINAPI DeleteTimerQueueEx(HANDLE TimerQueue, HANDLE CompletionEvent);
  * (default /dev), read at each call. ReadFile/WriteFile are synchronous
  * (lpOverlapped must be NULL) and follow the port's COMMTIMEOUTS as on
  * Windows; see docs/platform.md. The comm calls on a descriptor that is not
- * a terminal fail with ERROR_INVALID_FUNCTION. */
+ * a terminal fail with ERROR_INVALID_FUNCTION. CloseHandle closes a port. */
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u

@@ -142,7 +142,7 @@ struct Client {
     std::map<DWORD, Subscription> advises;
     DWORD nextCookie = 1;
     std::deque<QueuedCall> queue;
-    DWORD calling = 0; // the cookie whose callback runs now
+    IMbnDeviceServicesEvents *calling = nullptr; // the sink whose callback runs now
     std::thread::id dispatcherId;
     bool started = false;
     bool faultActive = false;
@@ -197,7 +197,7 @@ void DispatcherLoop()
                 continue; // unadvised meanwhile
             }
             IMbnDeviceServicesEvents *sink = it->second.sink;
-            c.calling = cookie;
+            c.calling = sink;
             lk.unlock();
             // Our own reference keeps the sink alive should it unadvise
             // itself during the call.
@@ -205,7 +205,7 @@ void DispatcherLoop()
             q.call(sink);
             sink->Release();
             lk.lock();
-            c.calling = 0;
+            c.calling = nullptr;
             c.cond.notify_all();
         }
     }
@@ -610,17 +610,23 @@ HRESULT NoInterface(void **ppv)
     return ppv ? E_NOINTERFACE : E_POINTER;
 }
 
-class MbnInterface final : public IMbnInterface, public RefCounted<MbnInterface> {
+// An object with one interface (and IUnknown).
+template <class Derived, class Iface, const IID &Iid> class ComObject : public Iface, public RefCounted<Derived> {
 public:
-    explicit MbnInterface(std::string id) : id_(std::move(id)) {}
     HRESULT QueryInterface(REFIID riid, void **ppv) override
     {
-        if (ppv && (IsEqualIID(riid, IID_IMbnInterface) || IsEqualIID(riid, IID_IUnknown))) {
+        if (ppv && (IsEqualIID(riid, Iid) || IsEqualIID(riid, IID_IUnknown))) {
             return Hand(this, ppv);
         }
         return NoInterface(ppv);
     }
-    HBR_REFCOUNT_METHODS
+    ULONG AddRef() override { return this->addRef(); }
+    ULONG Release() override { return this->release(); }
+};
+
+class MbnInterface final : public ComObject<MbnInterface, IMbnInterface, IID_IMbnInterface> {
+public:
+    explicit MbnInterface(std::string id) : id_(std::move(id)) {}
     HRESULT get_InterfaceID(BSTR *out) override
     {
         if (!out) {
@@ -636,16 +642,8 @@ private:
     const std::string id_;
 };
 
-class InterfaceManager final : public IMbnInterfaceManager, public RefCounted<InterfaceManager> {
+class InterfaceManager final : public ComObject<InterfaceManager, IMbnInterfaceManager, IID_IMbnInterfaceManager> {
 public:
-    HRESULT QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (ppv && (IsEqualIID(riid, IID_IMbnInterfaceManager) || IsEqualIID(riid, IID_IUnknown))) {
-            return Hand(this, ppv);
-        }
-        return NoInterface(ppv);
-    }
-    HBR_REFCOUNT_METHODS
     HRESULT GetInterfaces(SAFEARRAY **out) override
     {
         if (!out) {
@@ -688,17 +686,9 @@ private:
     ~InterfaceManager() = default;
 };
 
-class DeviceService final : public IMbnDeviceService, public RefCounted<DeviceService> {
+class DeviceService final : public ComObject<DeviceService, IMbnDeviceService, IID_IMbnDeviceService> {
 public:
     DeviceService(std::string iface, std::string service) : iface_(std::move(iface)), service_(std::move(service)) {}
-    HRESULT QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (ppv && (IsEqualIID(riid, IID_IMbnDeviceService) || IsEqualIID(riid, IID_IUnknown))) {
-            return Hand(this, ppv);
-        }
-        return NoInterface(ppv);
-    }
-    HBR_REFCOUNT_METHODS
     HRESULT get_IsCommandSessionOpen(BOOL *value) override
     {
         if (!value) {
@@ -755,17 +745,9 @@ private:
     const std::string service_;
 };
 
-class DeviceServicesContext final : public IMbnDeviceServicesContext, public RefCounted<DeviceServicesContext> {
+class DeviceServicesContext final : public ComObject<DeviceServicesContext, IMbnDeviceServicesContext, IID_IMbnDeviceServicesContext> {
 public:
     explicit DeviceServicesContext(std::string iface) : iface_(std::move(iface)) {}
-    HRESULT QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (ppv && (IsEqualIID(riid, IID_IMbnDeviceServicesContext) || IsEqualIID(riid, IID_IUnknown))) {
-            return Hand(this, ppv);
-        }
-        return NoInterface(ppv);
-    }
-    HBR_REFCOUNT_METHODS
     HRESULT get_MaxCommandSize(ULONG *out) override
     {
         if (!out) {
@@ -803,16 +785,8 @@ private:
     const std::string iface_;
 };
 
-class ConnectionPoint final : public IConnectionPoint, public RefCounted<ConnectionPoint> {
+class ConnectionPoint final : public ComObject<ConnectionPoint, IConnectionPoint, IID_IConnectionPoint> {
 public:
-    HRESULT QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (ppv && (IsEqualIID(riid, IID_IConnectionPoint) || IsEqualIID(riid, IID_IUnknown))) {
-            return Hand(this, ppv);
-        }
-        return NoInterface(ppv);
-    }
-    HBR_REFCOUNT_METHODS
     HRESULT Advise(IUnknown *sink, DWORD *cookie) override
     {
         if (!sink || !cookie) {
@@ -870,7 +844,7 @@ private:
             // sink's call can be running, and the sink's own call must not
             // wait for itself.
             if (std::this_thread::get_id() != c.dispatcherId) {
-                c.cond.wait(lk, [&] { return c.calling != cookie; });
+                c.cond.wait(lk, [&] { return c.calling != sink; });
             }
         }
         sink->Release();

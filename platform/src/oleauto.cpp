@@ -229,28 +229,31 @@ extern "C" HRESULT WINAPI SafeArrayGetElement(SAFEARRAY *psa, LONG *rgIndices, v
     return S_OK;
 }
 
-extern "C" HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY *psa, UINT nDim, LONG *plLbound)
+namespace {
+
+HRESULT Bound(SAFEARRAY *psa, UINT nDim, LONG *out, bool upper)
 {
-    if (!psa || !plLbound) {
+    if (!psa || !out) {
         return E_INVALIDARG;
     }
     if (nDim != 1 || psa->cDims != 1) {
         return DISP_E_BADINDEX;
     }
-    *plLbound = psa->rgsabound[0].lLbound;
+    int64_t lower = psa->rgsabound[0].lLbound;
+    *out = static_cast<LONG>(upper ? lower + psa->rgsabound[0].cElements - 1 : lower);
     return S_OK;
+}
+
+} // namespace
+
+extern "C" HRESULT WINAPI SafeArrayGetLBound(SAFEARRAY *psa, UINT nDim, LONG *plLbound)
+{
+    return Bound(psa, nDim, plLbound, false);
 }
 
 extern "C" HRESULT WINAPI SafeArrayGetUBound(SAFEARRAY *psa, UINT nDim, LONG *plUbound)
 {
-    if (!psa || !plUbound) {
-        return E_INVALIDARG;
-    }
-    if (nDim != 1 || psa->cDims != 1) {
-        return DISP_E_BADINDEX;
-    }
-    *plUbound = static_cast<LONG>(static_cast<int64_t>(psa->rgsabound[0].lLbound) + psa->rgsabound[0].cElements - 1);
-    return S_OK;
+    return Bound(psa, nDim, plUbound, true);
 }
 
 extern "C" HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY *psa, VARTYPE *pvt)

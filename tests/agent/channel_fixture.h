@@ -33,8 +33,12 @@ protected:
     }
     void TearDown() override
     {
-        server_.reset();
+        // After a removal the close keeps the device service (the next
+        // bring-up would release it); here nothing follows, so close as
+        // with the channel up.
+        work_->m_mbbInterfaceRemoved = 0;
         monitor_->Uninit();
+        server_.reset();
         port_->Close();
         CComPortChannelHelper::SetInstanceForTest(nullptr);
         port_.reset();

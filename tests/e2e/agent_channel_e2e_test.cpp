@@ -39,6 +39,17 @@ protected:
             [&](const ModemSim::Record &r) { return r.kind == "command" && r.transport == transport && r.text == kSync; },
             static_cast<int>(count));
     }
+    // The first bring-up's one sync request through `transport`, answered "done".
+    std::vector<ModemSim::Record> ExpectOneSyncRequest(const std::string &transport) const
+    {
+        EXPECT_TRUE(Log("[AtChannelMonitorEvtFunc] TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"));
+        auto commands = sim_.Records("command", transport);
+        EXPECT_EQ(1u, commands.size());
+        if (!commands.empty()) {
+            EXPECT_EQ(kSync, commands[0].text);
+        }
+        return commands;
+    }
     bool Log(const std::string &text, int count = 1) const { return agent_.WaitForLog(text, 30000, count); }
     int Count(const std::string &text) const { return hbrtest::CountMessages(agent_.Messages(), text); }
     std::string Ctl(const std::string &command) const { return sim_.Control(command); }
@@ -54,10 +65,8 @@ TEST_F(ChannelE2E, DeviceServiceChannelOnAnIntelModule)
     // sync request (command id 1) about a second later, answered "done".
     ASSERT_TRUE(Log("[CheckPlatformType] m_platType(1)"));
     ASSERT_TRUE(Log("CMbnDeviceServicesEventsMonitor::OpenCommandSession Success"));
-    ASSERT_TRUE(Log("[AtChannelMonitorEvtFunc] TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"));
-    auto commands = sim_.Records("command", "mbn");
+    auto commands = ExpectOneSyncRequest("mbn");
     ASSERT_EQ(1u, commands.size());
-    EXPECT_EQ(kSync, commands[0].text);
     EXPECT_EQ(1, commands[0].numbers["commandId"]);
     auto m = agent_.Messages();
     int destroy = hbrtest::FindMessage(m, "[Infomation][CStateWork::DestroyAtChannelTimer] DestroyAtChannelTimer");
@@ -183,10 +192,7 @@ TEST_F(ChannelE2E, ComPortChannelOverThePty)
     ASSERT_TRUE(Log("FirendlyName-"));
     EXPECT_TRUE(Log("(ttyHBR0)"));
     EXPECT_TRUE(Log("[Error][CComPortChannelHelper::Init]PortName-ttyHBR0"));
-    ASSERT_TRUE(Log("[AtChannelMonitorEvtFunc] TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"));
-    auto commands = sim_.Records("command", "com");
-    ASSERT_EQ(1u, commands.size());
-    EXPECT_EQ(kSync, commands[0].text);
+    ExpectOneSyncRequest("com");
     EXPECT_TRUE(Log("[ReceiveAtResponse] at over com channel(0)"));
     EXPECT_TRUE(Log("[ReceiveAtResponse]1024-"));
     EXPECT_TRUE(sim_.Records("command", "mbn").empty());

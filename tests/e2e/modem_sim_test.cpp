@@ -106,6 +106,7 @@ TEST_F(ModemSimProcess, ControlCommandsAndTheirRecords)
     ASSERT_TRUE(sim_.Start({"--platform", "1", "--no-com"}));
     EXPECT_EQ("OK", sim_.Control("sync 1 ACTIVE"));
     EXPECT_NE(std::string::npos, sim_.Control("status").find("sync=ACTIVE,1"));
+    EXPECT_NE(std::string::npos, sim_.Control("status").find(" channels=none "));
     EXPECT_EQ("OK", sim_.Control("notify CHECK"));
     EXPECT_EQ("OK", sim_.Control("notify-raw --event-id=2 --plain a\\0b\\x41\\r\\n"));
     EXPECT_EQ("OK", sim_.Control("remove"));
@@ -113,6 +114,9 @@ TEST_F(ModemSimProcess, ControlCommandsAndTheirRecords)
     EXPECT_EQ("OK", sim_.Control("arrive"));
     EXPECT_EQ("OK 1", sim_.Control(R"(fault {"request":"SET_COMMAND","action":"completion-never"})"));
     EXPECT_EQ("OK 2", sim_.Control(R"(fault {"action":"com-silence"})"));
+    EXPECT_NE(std::string::npos, sim_.Control("status").find("session=closed"));
+    EXPECT_EQ("OK 3", sim_.Control(R"(fault {"action":"session-open"})"));
+    EXPECT_NE(std::string::npos, sim_.Control("status").find("session=open"));
     EXPECT_EQ("OK", sim_.Control("clear-faults"));
     EXPECT_NE(std::string::npos, sim_.Control("status").find("faults=0"));
     for (const char *bad : {"sync 3", "sync 1 CHECK", "notify START", "notify-raw --loud x", "notify-raw",

@@ -279,18 +279,25 @@ TEST_F(MbnClient, ClassCreationAndInterfaceLists)
     ReleaseAll<IUnknown>({iface, first[0], first[1]});
 
     // No interface, then no connection: not found, and no array.
+    SAFEARRAY *list = nullptr;
+    auto lists = [&](HRESULT want) {
+        return WaitUntil([&] {
+            list = reinterpret_cast<SAFEARRAY *>(1);
+            HRESULT hr = im->GetInterfaces(&list);
+            if (hr == S_OK) {
+                SafeArrayDestroy(list);
+            }
+            return hr == want;
+        }, 3000);
+    };
     server_->removeInterface();
-    SAFEARRAY *list = reinterpret_cast<SAFEARRAY *>(1);
-    EXPECT_TRUE(WaitUntil([&] { return im->GetInterfaces(&list) == kNotFound; }, 3000));
+    EXPECT_TRUE(lists(kNotFound));
     EXPECT_EQ(nullptr, list);
     server_->arriveInterface();
-    EXPECT_TRUE(WaitUntil([&] {
-        bool ok = im->GetInterfaces(&list) == S_OK;
-        SafeArrayDestroy(list);
-        return ok;
-    }, 3000));
+    EXPECT_TRUE(lists(S_OK));
     server_->stop();
-    EXPECT_TRUE(WaitUntil([&] { return im->GetInterfaces(&list) == kNotFound; }, 3000));
+    EXPECT_TRUE(lists(kNotFound));
+    EXPECT_EQ(nullptr, list);
     im->Release();
 }
 

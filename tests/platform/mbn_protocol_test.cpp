@@ -9,6 +9,7 @@
 #include "test_support.h"
 
 #include <cctype>
+#include <chrono>
 #include <string>
 
 namespace {
@@ -95,6 +96,63 @@ TEST_F(ServerBytes, MalformedFramesCloseTheConnection)
     ASSERT_TRUE(c.connect(server_->socketPath()));
     c.send(Frame(0x01, 1, U32(1) + "extra"));
     EXPECT_EQ(Frame(0x81, 1, U32(0) + U32(1)), c.frame());
+}
+
+TEST_F(ServerBytes, FaultOptionsAndEventsToEveryClient)
+{
+    using hbrmodemsim::CompletionTiming;
+    using hbrmodemsim::DeviceServiceFaults;
+    Peer c, other;
+    ASSERT_TRUE(c.connect(server_->socketPath()));
+    ASSERT_TRUE(other.connect(server_->socketPath()));
+    ASSERT_TRUE(hbrtest::WaitUntil([&] { return server_->clientCount() == 2; }, 3000));
+    const std::string ids = Str("IF0") + Str(kSvc);
+    // No session yet: commands are refused.
+    c.send(Frame(0x08, 1, ids + U32(1) + Str("AT\r")));
+    EXPECT_EQ(Frame(0x88, 1, U32(0x8007139Fu) + U32(0)), c.frame());
+
+    DeviceServiceFaults f;
+    f.sessionOpenAtStart = true;
+    f.maxCommandSize = 3;
+    f.setCommand.timing = CompletionTiming::Delayed;
+    f.setCommand.delayMs = 300;
+    f.setCommand.replaceResponseId = true;
+    f.setCommand.responseId = 7;
+    f.replyForm = PayloadForm::Plain;
+    f.openSession.timing = CompletionTiming::Never;
+    server_->setFaults(f);
+    c.send(Frame(0x05, 2, ids));
+    EXPECT_EQ(Frame(0x85, 2, U32(0) + U32(1)), c.frame());
+    c.send(Frame(0x03, 3, Str("IF0")));
+    EXPECT_EQ(Frame(0x83, 3, U32(0) + U32(3)), c.frame());
+    c.send(Frame(0x08, 4, ids + U32(1) + Str("AT+X")));
+    EXPECT_EQ(Frame(0x88, 4, U32(0x80070057u) + U32(0)), c.frame());
+    // A delayed completion goes to both clients, after its response.
+    auto sent = std::chrono::steady_clock::now();
+    c.send(Frame(0x08, 5, ids + U32(1) + Str("AT\r")));
+    EXPECT_EQ(Frame(0x88, 5, U32(0) + U32(1)), c.frame());
+    const std::string done = Frame(0x43, 0, ids + U32(7) + U32(0) + U32(1) + Str("\r\nOK\r\n"));
+    EXPECT_EQ(done, c.frame());
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(290));
+    EXPECT_EQ(done, other.frame());
+    // Never: the response alone. A removal drops a pending completion.
+    c.send(Frame(0x06, 6, ids));
+    EXPECT_EQ(Frame(0x86, 6, U32(0) + U32(2)), c.frame());
+    f.setCommand.delayMs = 500;
+    server_->setFaults(f);
+    c.send(Frame(0x08, 7, ids + U32(1) + Str("AT\r")));
+    EXPECT_EQ(Frame(0x88, 7, U32(0) + U32(3)), c.frame());
+    server_->removeInterface();
+    EXPECT_EQ(Frame(0x45, 0, Str("IF0") + U32(1)), c.frame());
+    EXPECT_EQ(Frame(0x45, 0, Str("IF0") + U32(1)), other.frame());
+    server_->arriveInterface();
+    EXPECT_EQ(Frame(0x45, 0, Str("IF0") + U32(0)), c.frame()); // nothing came between
+
+    // The private service can be absent.
+    f.privateServiceAbsent = true;
+    server_->setFaults(f);
+    c.send(Frame(0x04, 8, ids));
+    EXPECT_EQ(Frame(0x84, 8, U32(0x80070490u)), c.frame());
 }
 
 TEST(PayloadForms, PrefixedPlainAndNulInside)

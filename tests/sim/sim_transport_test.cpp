@@ -135,7 +135,8 @@ TEST(SimTransport, FaultRulesFromJson)
                             R"({"action":"com-delay","ms":-1})", R"({"action":"reply","request":"SET_COMMAND"})",
                             R"({"action":"response-hr","request":"GET_COFFEE"})",
                             R"({"action":"status-word","number":"12x"})", R"({"action":"payload-form","number":3})",
-                            R"({"action":"es10-answer","hex":"ABC"})"}) {
+                            R"({"action":"es10-answer","hex":"ABC"})", R"({"action":"silence","times":1e30})",
+                            R"({"action":"response-hr","number":1e300})"}) {
         why.clear();
         EXPECT_FALSE(parseFaultRuleJson(bad, r, &why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;

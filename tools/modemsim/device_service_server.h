@@ -83,7 +83,10 @@ struct DeviceServiceFaults {
     bool sessionOpenAtStart = false;
 };
 
-// What the server reports to its observer, for records and transcripts.
+// What the server reports to its observer, for records and transcripts,
+// with its text: the AT command and reply texts exactly; the notification
+// text before encoding; "arrival" or "removal"; the interface id of a
+// session opened or closed. The observer runs on the server's threads.
 enum class DsExchange { Command, Reply, Notification, InterfaceState, SessionOpen, SessionClose };
 
 class DeviceServiceServer {

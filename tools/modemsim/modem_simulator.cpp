@@ -8,7 +8,6 @@
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +142,10 @@ bool Simulator::start(std::string *error)
 {
     if (started_) return true;
     started_ = true;
+    {
+        std::lock_guard<std::mutex> lock(stopLock_);
+        stopping_ = false;
+    }
     if (setUp(error)) return true;
     stop();
     return false;
@@ -223,7 +226,7 @@ bool Simulator::setUp(std::string *error)
         applyStandingFaults();
         if (!mbn_->start(error)) return false;
         withModule([&](hbrsim::Module &m) {
-            m.subscribeUnsolicited([this](const hbrsim::Unsolicited &u) { onNotification(u); });
+            notificationSink_ = m.subscribeUnsolicited([this](const hbrsim::Unsolicited &u) { onNotification(u); });
         });
     }
     return control_.start(o.controlPath, [this](const std::string &line) { return control(line); }, error);
@@ -234,7 +237,13 @@ void Simulator::stop()
     if (!started_) return;
     started_ = false;
     control_.stop();
+    withModule([&](hbrsim::Module &m) { m.unsubscribeUnsolicited(notificationSink_); });
     if (mbn_) mbn_->stop();
+    {
+        std::lock_guard<std::mutex> lock(stopLock_);
+        stopping_ = true;
+    }
+    stopWake_.notify_all();
     pty_.stop();
     sysfs_.reset();
     if (madeDevRoot_) rmdir(options_.devRoot.c_str());
@@ -258,7 +267,9 @@ void Simulator::onComCommand(const std::string &command)
         withModule([&](hbrsim::Module &m) { return m.comExchange(command, options_.echo); });
     std::string sent;
     for (const hbrsim::ComPiece &piece : pieces) {
-        if (piece.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(piece.delayMs));
+        std::unique_lock<std::mutex> lock(stopLock_);
+        if (stopWake_.wait_for(lock, std::chrono::milliseconds(piece.delayMs), [this] { return stopping_; })) break;
+        lock.unlock();
         if (pty_.write(piece.bytes)) sent += piece.bytes;
     }
     if (!pieces.empty()) records_.add(record("com", kKindReply, sent));
@@ -409,6 +420,9 @@ std::string Simulator::control(const std::string &line)
         withModule([&](hbrsim::Module &m) {
             out << "OK platform=" << hbrsim::platformPresetName(m.platform) << " sync=" << m.sync.pending << ","
                 << m.sync.status << " faults=" << m.faults().rules().size() << " commands=" << m.records().at.size();
+            std::string channels;
+            for (int c : m.openChannels()) channels += (channels.empty() ? "" : ",") + std::to_string(c);
+            out << " channels=" << (channels.empty() ? "none" : channels);
         });
         out << " interface=" << (!mbn_ ? "off" : mbn_->interfacePresent() ? "present" : "removed")
             << " session=" << (mbn_ && mbn_->sessionOpen() ? "open" : "closed")

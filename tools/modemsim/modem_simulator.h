@@ -13,6 +13,7 @@
 #include "sim_module.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -97,6 +98,10 @@ private:
     std::unique_ptr<DeviceServiceServer> mbn_;
     ControlServer control_;
     std::atomic<bool> quit_{false};
+    std::mutex stopLock_;
+    std::condition_variable stopWake_;  // ends the AT port's reply delays at stop
+    bool stopping_ = false;
+    int notificationSink_ = 0;
     bool started_ = false;
     bool madeStateDir_ = false;
     bool madeDevRoot_ = false;

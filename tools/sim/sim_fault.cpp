@@ -179,6 +179,9 @@ const ActionName kActions[] = {
 bool readInteger(const cJSON *item, int64_t &out, bool hexString = false)
 {
     if (cJSON_IsNumber(item)) {
+        // Beyond +-2^53 a double no longer holds every integer; refuse it
+        // rather than convert out of range.
+        if (!(item->valuedouble >= -9007199254740992.0 && item->valuedouble <= 9007199254740992.0)) return false;
         out = static_cast<int64_t>(item->valuedouble);
         return static_cast<double>(out) == item->valuedouble;
     }
@@ -241,7 +244,7 @@ bool parseFaultRuleJson(const std::string &json, FaultRule &rule, std::string *e
             if (ok) (key == "es10Tag" ? r.es10Tag : r.chainOfTag) = static_cast<uint32_t>(n);
         } else if (key == "ins" || key == "channel" || key == "from" || key == "times" || key == "number" ||
                    key == "ms") {
-            ok = readInteger(item, n);
+            ok = readInteger(item, n) && (key == "number" || key == "ms" || (n >= -1 && n <= 0x7FFFFFFF));
             if (ok && key == "ins") r.ins = static_cast<int>(n);
             if (ok && key == "channel") r.channel = static_cast<int>(n);
             if (ok && key == "from") r.fromOccurrence = static_cast<int>(n);

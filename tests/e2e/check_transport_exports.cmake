@@ -1,0 +1,16 @@
+cmake_minimum_required(VERSION 3.25)
+# Every executable in EXES defines and exports the engine's AT transport,
+# so that liblpa.so resolves it from the executable.
+set(names quorpciot_lpa_write_intel quorpciot_lpa_write_mtk read_mipc_buf quorpciot_lpa_plat_type)
+foreach(exe IN LISTS EXES)
+  execute_process(COMMAND nm -D --defined-only ${exe} OUTPUT_VARIABLE nm_out RESULT_VARIABLE nm_rc)
+  if(NOT nm_rc EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${exe}")
+  endif()
+  foreach(name IN LISTS names)
+    if(NOT nm_out MATCHES "[0-9a-fA-F]+ [A-Za-z] ${name}\n")
+      message(FATAL_ERROR "${exe} does not export ${name}")
+    endif()
+  endforeach()
+endforeach()
+message(STATUS "the AT transport is exported by every agent program")
