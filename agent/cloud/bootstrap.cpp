@@ -172,19 +172,13 @@ size_t HBRAgentBootstrapQueryResp(void *data, size_t size, size_t count, void *c
     }
     std::free(canned);
 
-    HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]: toal: %llu, contents: %s", static_cast<unsigned long long>(total),
-                 MaskJsonSecrets(text).c_str());
-    cJSON *root = cJSON_ParseWithLength(text.data(), text.size());
+    static const char kTag[] = "[HBRAgentBootstrapQueryResp]";
+    cJSON *root = ParseCloudReply(kTag, total, MaskJsonSecrets(text), text);
     if (root == nullptr) {
-        HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]:parse the msg from server failed");
         return total;
     }
-    const cJSON *codeItem = cJSON_GetObjectItem(root, "code");
-    if (!cJSON_IsNumber(codeItem)) {
-        HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]: fatal error, CJSON code ITEM is NULL!");
-    } else {
-        HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]:code is %f", codeItem->valuedouble);
-        int code = TruncateToInt(codeItem->valuedouble);
+    int code = 0;
+    if (CloudReplyCode(kTag, root, &code)) {
         if (code == 0) {
             const cJSON *dataItem = cJSON_GetObjectItem(root, "data");
             if (dataItem != nullptr) {

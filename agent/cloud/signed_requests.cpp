@@ -291,23 +291,17 @@ size_t ProfileOperCodeQueryResp(void *data, size_t size, size_t count, void *con
     }
     std::free(canned);
 
-    HBR_LOG_INFO("[ProfileOperCodeQueryResp]: toal: %llu, contents: %s", static_cast<unsigned long long>(total),
-                 text.c_str());
-    cJSON *root = cJSON_ParseWithLength(text.data(), text.size());
+    static const char kTag[] = "[ProfileOperCodeQueryResp]";
+    cJSON *root = ParseCloudReply(kTag, total, text, text);
     if (root == nullptr) {
-        HBR_LOG_INFO("[ProfileOperCodeQueryResp]:parse the msg from server failed");
         return total;
     }
     const cJSON *message = cJSON_GetObjectItem(root, "message");
     if (cJSON_IsString(message)) {
         HBR_LOG_INFO("[ProfileOperCodeQueryResp]:message is %s", message->valuestring);
     }
-    const cJSON *codeItem = cJSON_GetObjectItem(root, "code");
-    if (!cJSON_IsNumber(codeItem)) {
-        HBR_LOG_INFO("[ProfileOperCodeQueryResp]: fatal error, CJSON code ITEM is NULL!");
-    } else {
-        HBR_LOG_INFO("[ProfileOperCodeQueryResp]:code is %f", codeItem->valuedouble);
-        int code = TruncateToInt(codeItem->valuedouble);
+    int code = 0;
+    if (CloudReplyCode(kTag, root, &code)) {
         if (code == 0) {
             const cJSON *dataItem = cJSON_GetObjectItem(root, "data");
             if (dataItem != nullptr) {
@@ -335,19 +329,13 @@ size_t SyncDeviceProfileStatusResp(void *data, size_t size, size_t count, void *
         return total;
     }
     const std::string text(static_cast<const char *>(data), total);
-    HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]: toal: %llu, contents: %s", static_cast<unsigned long long>(total),
-                 text.c_str());
-    cJSON *root = cJSON_ParseWithLength(text.data(), text.size());
+    static const char kTag[] = "[HBRAgentBootstrapQueryResp]";
+    cJSON *root = ParseCloudReply(kTag, total, text, text);
     if (root == nullptr) {
-        HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]:parse the msg from server failed");
         return total;
     }
-    const cJSON *codeItem = cJSON_GetObjectItem(root, "code");
-    if (!cJSON_IsNumber(codeItem)) {
-        HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]: fatal error, CJSON code ITEM is NULL!");
-    } else {
-        HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]:code is %f", codeItem->valuedouble);
-        int code = TruncateToInt(codeItem->valuedouble);
+    int code = 0;
+    if (CloudReplyCode(kTag, root, &code)) {
         if (code == 0) {
             const cJSON *message = cJSON_GetObjectItem(root, "message");
             if (cJSON_IsString(message)) {

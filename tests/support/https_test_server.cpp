@@ -44,6 +44,28 @@ int ReadPortLine(int fd, std::vector<std::string> *before)
     return line.compare(0, 5, "PORT ") == 0 ? std::atoi(line.c_str() + 5) : 0;
 }
 
+// Starts a server program (its standard error to logPath) and reads its
+// port. Answers the port, or 0 (then *pid may hold a process to reap).
+int Launch(const std::vector<std::string> &args, const std::string &logPath, pid_t *pid,
+           std::vector<std::string> *before)
+{
+    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int pipeFds[2];
+    if (logFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "cannot prepare the server's output: " << std::strerror(errno);
+        if (logFd >= 0) {
+            close(logFd);
+        }
+        return 0;
+    }
+    *pid = StartChildProcess("/usr/bin/env", args, nullptr, pipeFds[1], logFd);
+    close(logFd);
+    close(pipeFds[1]);
+    int port = *pid > 0 ? ReadPortLine(pipeFds[0], before) : 0;
+    close(pipeFds[0]);
+    return port;
+}
+
 void Reap(pid_t *pid)
 {
     if (*pid > 0) {
@@ -119,28 +141,8 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
         args.push_back("--ciphers");
         args.push_back(options.ciphers);
     }
-    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int pipeFds[2];
-    if (logFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "cannot prepare the server's output: " << std::strerror(errno);
-        if (logFd >= 0) {
-            close(logFd);
-        }
-        return false;
-    }
-    pid_t pid = StartChildProcess("/usr/bin/env", args, nullptr, pipeFds[1], logFd);
-    if (pid < 0) {
-        close(logFd);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        return false;
-    }
-    pid_ = pid;
-    close(logFd);
-    close(pipeFds[1]);
     startupLines_.clear();
-    port_ = ReadPortLine(pipeFds[0], &startupLines_);
-    close(pipeFds[0]);
+    port_ = Launch(args, logPath, &pid_, &startupLines_);
     if (port_ <= 0) {
         Stop();
         ADD_FAILURE() << "the HTTPS test server did not start:\n" << ReadFile(logPath);
@@ -207,21 +209,8 @@ bool NtpTestServer::Start(const std::string &workDir, const std::string &mode, l
     const std::string logPath = workDir + "/ntp-server.log";
     std::vector<std::string> args = {"env", "python3", HBR_NTP_TEST_SERVER, "--control", controlPath_,
                                      "--record", recordPath_};
-    int logFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    int pipeFds[2];
-    if (logFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "cannot prepare the NTP server's output: " << std::strerror(errno);
-        if (logFd >= 0) {
-            close(logFd);
-        }
-        return false;
-    }
-    pid_ = StartChildProcess("/usr/bin/env", args, nullptr, pipeFds[1], logFd);
-    close(logFd);
-    close(pipeFds[1]);
     std::vector<std::string> before;
-    port_ = pid_ > 0 ? ReadPortLine(pipeFds[0], &before) : 0;
-    close(pipeFds[0]);
+    port_ = Launch(args, logPath, &pid_, &before);
     if (port_ <= 0) {
         Stop();
         ADD_FAILURE() << "the NTP test server did not start:\n" << ReadFile(logPath);

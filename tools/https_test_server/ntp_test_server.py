@@ -74,12 +74,13 @@ def main():
         data, sender = sock.recvfrom(4096)
         mode, value = current_mode(args)
         answer, seconds = reply(mode, value)
-        if answer is not None:
-            sock.sendto(answer, sender)
+        # Recorded before the answer: a client that has its answer finds it.
         if args.record:
             with open(args.record, "a", encoding="utf-8") as f:
                 f.write(json.dumps({"length": len(data), "hex": data.hex(),
                                     "transmit": seconds if answer is not None else None}) + "\n")
+        if answer is not None:
+            sock.sendto(answer, sender)
 
 
 if __name__ == "__main__":
