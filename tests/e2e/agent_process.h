@@ -19,9 +19,13 @@ public:
     AgentProcess(const AgentProcess &) = delete;
     AgentProcess &operator=(const AgentProcess &) = delete;
 
-    // Starts the copy with the current environment plus `env`; without
-    // HBR_MBN_SOCKET there, the device-service socket is <folder>/mbn.sock.
-    bool Start(const std::map<std::string, std::string> &env = {});
+    // Starts the copy with the current environment plus `env`, less the
+    // variables named in `unset`; without HBR_MBN_SOCKET in `env`, the
+    // device-service socket is <folder>/mbn.sock.
+    bool Start(const std::map<std::string, std::string> &env = {}, const std::vector<std::string> &unset = {});
+    // The proxy variables, which must not reach the agent's requests to
+    // loopback peers.
+    static const std::vector<std::string> &ProxyVariables();
 
     const std::string &Folder() const { return dir_.path(); }
     std::string LogPath() const { return dir_ / "HbrAgentService.log"; }

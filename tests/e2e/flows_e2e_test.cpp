@@ -1,0 +1,326 @@
+// The real hbr-agent running its flows against the whole world of peers
+// (tools/world/hbr-world): the simulated module and eUICC, the test
+// SM-DP+, the bootstrap and cloud servers and the NTP server.
+#include <gtest/gtest.h>
+
+#include "agent_process.h"
+#include "modem_sim.h"
+#include "test_support.h"
+
+#include <csignal>
+#include <memory>
+#include <dirent.h>
+#include <sstream>
+
+namespace {
+
+const char kOld[] = "8901000000000000001";
+const char kNew[] = "8901000000000000002";
+const char kStateKey[] = "SYSTEM\\CurrentControlSet\\Control\\Quorlin\\HBRAgentService\\IOTServiceActiveOrDeactiveResult";
+
+struct Scenario {
+    std::string platform = "1";
+    std::string channel = "mbn";
+    int operation = 1;
+    int simMode = 0;
+    int retryErrorCode = 0;
+    int pocUsageType = 1;
+    bool oldEnabled = true;
+    bool smdp = true;
+    std::string opercodeReply;          // "" : code 0 with the fields above
+    std::string bootstrapEntries = "[]";
+    std::string smdpEntries = "[]";
+
+    std::string Json() const
+    {
+        std::ostringstream s;
+        s << R"({"modem": {"platform": ")" << platform << R"(", "channel": ")" << channel
+          << R"(", "seed": {"eid": "89049032000000000000000000000001", "profiles": [{"iccid": ")" << kOld
+          << R"(", "state": )" << (oldEnabled ? 1 : 0)
+          << R"(, "class": 1, "profileName": "Boot"}], "module": {"imei": "864000000000001", "provIccid": ")" << kOld
+          << R"(", "pocUsageType": )" << pocUsageType << "}}},";
+        if (smdp) {
+            s << R"("smdp": {"profiles": [{"matchingId": "E2E-1", "iccid": ")" << kNew
+              << R"(", "profileName": "E2E"}], "entries": )" << smdpEntries << "},";
+        } else {
+            s << R"("smdp": null,)";
+        }
+        std::string reply = opercodeReply;
+        if (reply.empty()) {
+            reply = R"({"code": 0, "message": "success", "data": {"status": 1, "operation": )" +
+                    std::to_string(operation) + R"(, "token": "{activationCode}", "simMode": )" +
+                    std::to_string(simMode) + "}}";
+        }
+        s << R"("cloud": {"script": [{"function": "opercode", "call": "always", "reply": )" << reply << "}]},";
+        s << R"("bootstrap": {"apns": [{"apn": "iot.e2e,IPV4,PAP,user,secret,3", "iccid": [")" << kNew
+          << R"("]}], "entries": )" << bootstrapEntries << "},";
+        s << R"("retryErrorCode": )" << retryErrorCode << "}";
+        return s.str();
+    }
+};
+
+class FlowsE2E : public ::testing::Test {
+protected:
+    // A fresh world and agent (the previous ones stopped).
+    void Start(const Scenario &scenario, int divisor = 1000)
+    {
+        agentPtr_.reset();
+        worldPtr_.reset();
+        worldPtr_.reset(new ModemSim(HBR_MODEM_SIM_PATH));
+        agentPtr_.reset(new AgentProcess(HBR_AGENT_PATH));
+        platform_ = scenario.platform;
+        ASSERT_TRUE(worldPtr_->StartWorld(scenario.Json()));
+        ASSERT_TRUE(agentPtr_->Start(worldPtr_->WorldAgentEnv(divisor), AgentProcess::ProxyVariables()));
+        ASSERT_TRUE(agentPtr_->WaitForLog("DestroyAtChannelTimer"));
+        if (platform_ == "1") {
+            ASSERT_TRUE(agentPtr_->WaitForLog("TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"));
+        }
+    }
+    // Sends the notification and waits for the flow's report to the module.
+    void Run(const std::string &word, const std::string &report, int count = 1)
+    {
+        ASSERT_EQ("OK", worldPtr_->Control("notify " + word));
+        ASSERT_TRUE(worldPtr_->WaitForRecords(
+            [&](const ModemSim::Record &r) { return r.kind == "command" && r.text == report; }, count, 120000))
+            << "no " << report;
+    }
+    void Stop()
+    {
+        ASSERT_TRUE(agentPtr_->Signal(SIGTERM));
+        EXPECT_EQ(0, agentPtr_->WaitExit());
+    }
+    std::vector<std::string> Commands() const
+    {
+        std::vector<std::string> out;
+        for (const auto &r : worldPtr_->Records("command")) out.push_back(r.text);
+        return out;
+    }
+    int CountCommands(const std::string &prefix) const
+    {
+        int n = 0;
+        for (const std::string &c : Commands()) n += c.compare(0, prefix.size(), prefix) == 0;
+        return n;
+    }
+    std::string LastCommand() const
+    {
+        auto c = Commands();
+        return c.empty() ? "" : c.back();
+    }
+    // "OK eid=… slot=… prov_iccid=… profiles=<iccid>:<class>:<state>,… channels=…"
+    std::string Euicc(const std::string &field) const
+    {
+        std::string answer = worldPtr_->Control("euicc");
+        size_t at = answer.find(" " + field + "=");
+        if (at == std::string::npos) return "?";
+        at += field.size() + 2;
+        return answer.substr(at, answer.find(' ', at) - at);
+    }
+    unsigned long State() const
+    {
+        std::string out = hbrtest::RunProcess({HBR_REG_PATH, "query", std::string("HKLM\\") + kStateKey, "/ve"},
+                                              {{"HBR_REGISTRY_ROOT", worldPtr_->Env("HBR_REGISTRY_ROOT")}})
+                              .out;
+        size_t at = out.find("0x");
+        return at == std::string::npos ? 0xFFFFFFFFul : std::stoul(out.substr(at), nullptr, 16);
+    }
+    // Requests a server recorded (req-<n>.head files).
+    int Requests(const std::string &server) const
+    {
+        int n = 0;
+        if (DIR *d = opendir(worldPtr_->Env("HBR_RECORDS_" + server).c_str())) {
+            while (dirent *e = readdir(d)) n += std::string(e->d_name).find(".head") != std::string::npos;
+            closedir(d);
+        }
+        return n;
+    }
+    std::vector<std::string> CloudRecords() const
+    {
+        return hbr_test::ReadLines(worldPtr_->Env("HBR_RECORDS_CLOUD") + "/cloud.jsonl");
+    }
+    int Logs(const std::string &text) const { return hbrtest::CountMessages(agentPtr_->Messages(), text); }
+
+    std::string platform_;
+    std::unique_ptr<ModemSim> worldPtr_;
+    std::unique_ptr<AgentProcess> agentPtr_;
+};
+
+TEST_F(FlowsE2E, ActivationDownloadsReplacesAndReportsOnBothPlatforms)
+{
+    for (const char *platform : {"0", "1"}) {
+        SCOPED_TRACE(platform);
+        Scenario s;
+        s.platform = platform;
+        Start(s);
+        Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n");
+        EXPECT_EQ(4ul, State());
+        EXPECT_EQ("AT+GTPCTPOC=1,1\r\n", LastCommand());
+        EXPECT_EQ(1, CountCommands("AT+GTPCTPOC=3\r\n"));
+        EXPECT_EQ(1, CountCommands("AT+GTPCTPOC=4,\"iot.e2e\""));
+        EXPECT_EQ(1, CountCommands("AT+GTPCTPOC=5,\"iot.e2e\""));
+        // The new profile enabled by the module's sync, the old one gone, no channel left open.
+        EXPECT_EQ(std::string(kNew) + "F:1:enabled", Euicc("profiles"));
+        EXPECT_EQ("", Euicc("channels"));
+        EXPECT_EQ(std::string(platform) == "0" ? 1 : 0, CountCommands("AT+ESBP=5,\"SBP_MODEM_CXP\",0"));
+        EXPECT_EQ(std::string(platform) == "0" ? 1 : 0, CountCommands("AT+ESBP=5,\"SBP_MODEM_CXP\",1"));
+        // Operation code, status type 2 (old ICCID), status type 1 (new), all signed.
+        auto cloud = CloudRecords();
+        ASSERT_EQ(3u, cloud.size());
+        EXPECT_NE(std::string::npos, cloud[0].find("\"function\": \"opercode\""));
+        EXPECT_NE(std::string::npos, cloud[1].find("\"type\": 2"));
+        EXPECT_NE(std::string::npos, cloud[1].find(std::string(kOld) + "F"));
+        EXPECT_NE(std::string::npos, cloud[1].find("89049032000000000000000000000001"));
+        EXPECT_NE(std::string::npos, cloud[2].find("\"type\": 1"));
+        EXPECT_NE(std::string::npos, cloud[2].find(std::string(kNew) + "F"));
+        for (const auto &line : cloud) EXPECT_NE(std::string::npos, line.find("\"signatureValid\": true")) << line;
+        EXPECT_GE(Requests("SMDP"), 3);
+        EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
+        EXPECT_EQ(1, Logs("lpaDisableProfileByIccid return 1, errstr(LPA_NO_ERROR)"));
+        Stop();
+    }
+}
+
+TEST_F(FlowsE2E, OperationsTwoAndZero)
+{
+    Scenario s;
+    s.operation = 2;
+    s.smdp = false;
+    Start(s);
+    Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n");
+    EXPECT_EQ(4ul, State());
+    EXPECT_EQ("", Euicc("profiles"));
+    auto cloud = CloudRecords();
+    ASSERT_EQ(2u, cloud.size());
+    EXPECT_NE(std::string::npos, cloud[1].find("\"type\": 2"));
+    EXPECT_EQ(0, Logs("HbrSetDownloadCertPath"));
+    Stop();
+
+    Scenario zero;
+    zero.platform = "0";
+    zero.operation = 0;
+    zero.simMode = 1;
+    Start(zero);
+    Run("ACTIVE", "AT+GTPCTPOC=1,2\r\n");
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=3"));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(4ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, DeactivationDisablesWithoutTheCloud)
+{
+    Scenario s;
+    s.platform = "0";
+    Start(s);
+    Run("DEACTIVE", "AT+GTPCTPOC=0,1\r\n");
+    EXPECT_EQ(8ul, State());
+    EXPECT_EQ(std::string(kOld) + "F:1:disabled", Euicc("profiles"));
+    EXPECT_EQ(0, Requests("BOOTSTRAP") + Requests("CLOUD") + Requests("SMDP"));
+    EXPECT_EQ(1, CountCommands("AT+GTPCTPOC?"));
+    EXPECT_EQ(2, CountCommands("AT+ESIMMAP=2") + CountCommands("AT+ESIMMAP=1"));
+    Stop();
+
+    // Intel, profile already disabled: no query, the pass still succeeds.
+    Scenario disabled;
+    disabled.oldEnabled = false;
+    Start(disabled);
+    Run("DEACTIVE", "AT+GTPCTPOC=0,1\r\n");
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC?"));
+    EXPECT_EQ(1, Logs("LPA_ERROR_LOCAL_PROFILE_NOT_IN_ENABLE_STATE, ret = TRUE"));
+    EXPECT_EQ(8ul, State());
+    Stop();
+
+    // poc_usage_type 3: nothing to do, no slot command, the state unchanged.
+    Scenario none;
+    none.platform = "0";
+    none.pocUsageType = 3;
+    Start(none);
+    unsigned long before = State();
+    Run("DEACTIVE", "AT+GTPCTPOC=0,1\r\n");
+    EXPECT_EQ(0, CountCommands("AT+GTDUALSIM") + CountCommands("AT+ESIMMAP"));
+    EXPECT_EQ(before, State());
+    Run("DEACTIVE", "AT+GTPCTPOC=0,1\r\n", 2); // not gated
+    Stop();
+}
+
+TEST_F(FlowsE2E, CheckAsksTheCloudAndTellsTheModule)
+{
+    Scenario s;
+    s.platform = "0";
+    s.operation = 0;
+    s.simMode = 0;
+    Start(s);
+    Run("CHECK", "AT+GTPCTPOC=2,2\r\n");
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess"));
+    EXPECT_EQ(12ul, State());
+    EXPECT_EQ(0, CountCommands("AT+CSIM") + CountCommands("AT+CCHO") + CountCommands("AT+CGLA"));
+    EXPECT_EQ(0, CountCommands("AT+GTDUALSIM") + CountCommands("AT+ESIMMAP"));
+    auto cloud = CloudRecords();
+    ASSERT_EQ(1u, cloud.size());
+    EXPECT_NE(std::string::npos, cloud[0].find(std::string("\"iccid\": \"") + kOld + "\""));
+    Stop();
+}
+
+TEST_F(FlowsE2E, FailuresRetryAndNoRetryCodesStop)
+{
+    // Bootstrap 500: three GETs, no POST, state 5, switched back.
+    Scenario s;
+    s.bootstrapEntries = R"([{"function": "v2", "call": "always", "status": 500, "body": "{}"}])";
+    Start(s);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(3, Requests("BOOTSTRAP"));
+    EXPECT_EQ(0, Requests("CLOUD"));
+    EXPECT_EQ(5ul, State());
+    EXPECT_EQ(1, CountCommands("AT+GTDUALSIM=0"));
+    Stop();
+
+    // Operation-code reply 14451: one pass.
+    Scenario exhausted;
+    exhausted.platform = "0";
+    exhausted.opercodeReply = R"({"code": 14451, "message": "exhausted"})";
+    Start(exhausted);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(1, Requests("CLOUD"));
+    EXPECT_EQ(1, Logs("IOT Service active fail, do not retry, error code:14451"));
+    Stop();
+
+    // The SM-DP+ fails initiateAuthentication: three downloads, the CA file gone, nothing removed.
+    Scenario smdp;
+    smdp.smdpEntries = R"([{"function": "initiateAuthentication", "call": "always", "status": 500, "body": ""}])";
+    Start(smdp);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(3, Logs("ActivationCode = 1$localhost:"));
+    EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(5ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, RetryErrorCodes)
+{
+    // 1: one pass, a GET and no POST.
+    Scenario illegal;
+    illegal.retryErrorCode = 1;
+    Start(illegal);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(1, Requests("BOOTSTRAP"));
+    EXPECT_EQ(0, Requests("CLOUD"));
+    EXPECT_EQ(1, Logs("[IOTServiceActiveEvtFunc]:code value error, ZFW_PCIOT_HBR_ILLEGAL_ACTIVATION_ERROR:1"));
+    EXPECT_EQ(5ul, State());
+    Stop();
+
+    // 1007 on SIM1: no pass, state 5, nothing sent; a second ACTIVE runs again.
+    Scenario simSwitch;
+    simSwitch.platform = "0";
+    simSwitch.retryErrorCode = 1007;
+    Start(simSwitch);
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceActiveFail Success"));
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceActiveFail Success", 30000, 2));
+    EXPECT_EQ(5ul, State());
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=1,"));
+    EXPECT_EQ(0, Requests("BOOTSTRAP"));
+    Stop();
+}
+
+} // namespace
