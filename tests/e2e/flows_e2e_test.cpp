@@ -175,6 +175,13 @@ TEST_F(FlowsE2E, ActivationDownloadsReplacesAndReportsOnBothPlatforms)
         EXPECT_GE(Requests("SMDP"), 3);
         EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
         EXPECT_EQ(1, Logs("lpaDisableProfileByIccid return 1, errstr(LPA_NO_ERROR)"));
+        // The eUICC through the platform's writers: logical channels on MediaTek, AT+CSIM on Intel.
+        const bool mediaTek = std::string(platform) == "0";
+        EXPECT_EQ(mediaTek, CountCommands("AT+CGLA=") > 0);
+        EXPECT_EQ(!mediaTek, CountCommands("AT+CSIM=") > 0);
+        std::string lpaLog = hbrtest::ReadFile(agentPtr_->Folder() + "/lpa.log");
+        EXPECT_NE(std::string::npos,
+                  lpaLog.find(mediaTek ? "read_mipc_buf:+CSIM: 6,\"019000\"" : "[LPA LIB]: [info]t_csim_rsp:"));
         Stop();
     }
 }
