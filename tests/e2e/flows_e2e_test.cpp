@@ -330,4 +330,38 @@ TEST_F(FlowsE2E, RetryErrorCodes)
     Stop();
 }
 
+TEST_F(FlowsE2E, HeldFlowGatesAnotherActiveAndFinishesBeforeTheStop)
+{
+    Scenario s;
+    s.operation = 0;
+    Start(s);
+    // The module holds its answer to the slot query: the flow waits in state 2.
+    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"request": "SET_COMMAND", "at": "AT+GTDUALSIM?",)"
+                                     R"( "action": "completion-delay", "ms": 3000})")
+                      .find("OK"));
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("[IOTServiceActiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult("));
+    EXPECT_EQ(2ul, State());
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    EXPECT_TRUE(agentPtr_->WaitForLog("in iot active processing, no need trigger iot active flow"));
+    ASSERT_EQ("OK", worldPtr_->Control("notify CHECK"));
+    // The check that came meanwhile runs after the activation.
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess", 60000));
+    EXPECT_EQ(1, Logs("[IOTServiceActiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult("));
+    EXPECT_EQ(1, CountCommands("AT+GTPCTPOC=1,1\r\n"));
+    EXPECT_EQ(12ul, State());
+
+    // A stop right after a flow's first line is served once the flow ended.
+    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"request": "SET_COMMAND", "at": "AT+GTDUALSIM?",)"
+                                     R"( "action": "completion-delay", "ms": 2000})")
+                      .find("OK"));
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("[IOTServiceActiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult(",
+                                      30000, 2));
+    ASSERT_TRUE(agentPtr_->Signal(SIGTERM));
+    EXPECT_EQ(0, agentPtr_->WaitExit(120000));
+    EXPECT_EQ(2, CountCommands("AT+GTPCTPOC=1,1\r\n"));
+    EXPECT_EQ(4ul, State());
+}
+
 } // namespace
