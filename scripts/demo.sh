@@ -34,6 +34,7 @@ done
 out=${out:-out/demo/$(date +%Y%m%d-%H%M%S)}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
+rm -rf "$out/world" "$out/agent" # a fresh run
 HBR_BUILD_DIR=$(cd "$(dirname "$build_dir")" && pwd)/$(basename "$build_dir")
 export HBR_BUILD_DIR
 source "$root/scripts/lib/agent_world.sh"
