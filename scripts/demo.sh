@@ -74,7 +74,11 @@ if [[ $build == 1 ]]; then
     > "$out/build.log" 2>&1 || { tail -n 40 "$out/build.log"; fail "the build"; }
 fi
 [[ -x $HBR_BUILD_DIR/bin/hbr-agent ]] || fail "no hbr-agent in $HBR_BUILD_DIR/bin"
-echo "$(dots "$step") ok ($((SECONDS - start)) s)"
+if [[ $setup == 0 && $build == 0 ]]; then
+  echo "$(dots "$step") skipped"
+else
+  echo "$(dots "$step") ok ($((SECONDS - start)) s)"
+fi
 
 # 2-3. The peers.
 step="[2/6] Module"
@@ -94,7 +98,8 @@ chan_text=$([[ $channel == mbn ]] && echo "device service" || echo "COM port")
 eid=$(sed -n 's/.*eid=\([^ ]*\).*/\1/p' <<< "$euicc")
 echo "$step: platform $platform, $chan_text; eUICC $(short "$eid"): profile $(short "$first_iccid") (provisioning, ${first##*:})"
 step="[3/6] Peers"
-echo "$(dots "[3/6] SM-DP+ localhost:$HBR_SMDP_PORT, cloud ${HBR_BOOTSTRAP_URL#https://}, NTP $HBR_NTP_SERVER") ok"
+bootstrap=${HBR_BOOTSTRAP_URL#https://}
+echo "$(dots "[3/6] SM-DP+ localhost:$HBR_SMDP_PORT, bootstrap ${bootstrap%%/*}, NTP $HBR_NTP_SERVER") ok"
 
 # 4. The agent.
 step="[4/6] hbr-agent"
