@@ -191,6 +191,30 @@ TEST_F(FlowsE2E, RetryErrorCodes)
     Stop();
 }
 
+TEST_F(FlowsE2E, RetryErrorCodesInTheOtherFlows)
+{
+    // 1 fails every check pass at the bootstrap: 12 GETs, no POST, state 13, nothing sent.
+    Scenario check;
+    check.platform = "0";
+    check.retryErrorCode = 1;
+    Start(check);
+    ASSERT_EQ("OK", worldPtr_->Control("notify CHECK"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckFail Success", 120000));
+    EXPECT_EQ(12, Requests("BOOTSTRAP"));
+    EXPECT_EQ(0, Requests("CLOUD"));
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=2,"));
+    EXPECT_EQ(13ul, State());
+    Stop();
+
+    // 1002 leaves the deactivation alone.
+    Scenario deactivation;
+    deactivation.retryErrorCode = 1002;
+    Start(deactivation);
+    Run("DEACTIVE", "AT+GTPCTPOC=0,1\r\n");
+    EXPECT_EQ(8ul, State());
+    Stop();
+}
+
 TEST_F(FlowsE2E, HeldFlowGatesAnotherActiveAndFinishesBeforeTheStop)
 {
     Scenario s;
