@@ -215,6 +215,37 @@ TEST_F(FlowsE2E, RetryErrorCodesInTheOtherFlows)
     Stop();
 }
 
+TEST_F(FlowsE2E, IntermediateStatesWhileTheModuleHoldsItsReply)
+{
+    Scenario s;
+    s.operation = 0;
+    Start(s);
+    // Holds the reply to `command`, sends `word` and answers the registry
+    // state read while the command waits.
+    auto stateDuring = [&](const std::string &command, const std::string &word) {
+        EXPECT_EQ(0u, worldPtr_->Control(R"(fault {"request": "SET_COMMAND", "at": ")" + command +
+                                         R"(", "action": "completion-delay", "ms": 2000})")
+                          .find("OK"));
+        int before = 0;
+        for (const std::string &c : Commands()) before += c.compare(0, command.size(), command) == 0;
+        EXPECT_EQ("OK", worldPtr_->Control("notify " + word));
+        EXPECT_TRUE(worldPtr_->WaitForRecords(
+            [&](const ModemSim::Record &r) { return r.kind == "command" && r.text.compare(0, command.size(), command) == 0; },
+            before + 1, 60000));
+        return State();
+    };
+    EXPECT_EQ(3ul, stateDuring("AT+GTDUALSIM=0", "ACTIVE"));  // the switch back
+    ASSERT_TRUE(worldPtr_->WaitForRecords(
+        [](const ModemSim::Record &r) { return r.kind == "command" && r.text == "AT+GTPCTPOC=1,1\r\n"; }, 1, 60000));
+    EXPECT_EQ(7ul, stateDuring("AT+GTDUALSIM=0", "DEACTIVE"));
+    ASSERT_TRUE(worldPtr_->WaitForRecords(
+        [](const ModemSim::Record &r) { return r.kind == "command" && r.text == "AT+GTPCTPOC=0,1\r\n"; }, 1, 60000));
+    EXPECT_EQ(11ul, stateDuring("AT+GTPCTPOC=2,", "CHECK"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess", 60000));
+    EXPECT_EQ(12ul, State());
+    Stop();
+}
+
 TEST_F(FlowsE2E, HeldFlowGatesAnotherActiveAndFinishesBeforeTheStop)
 {
     Scenario s;
