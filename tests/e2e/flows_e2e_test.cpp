@@ -36,6 +36,18 @@ TEST_F(FlowsE2E, ActivationDownloadsReplacesAndReportsOnBothPlatforms)
         EXPECT_GE(Requests("SMDP"), 3);
         EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
         EXPECT_EQ(1, Logs("lpaDisableProfileByIccid return 1, errstr(LPA_NO_ERROR)"));
+        // The records file's ES10 lines: the package (BF36) first, then BF32 and BF33 of the old ICCID.
+        std::vector<uint32_t> removals;
+        bool installed = false;
+        for (const auto &r : worldPtr_->Records("es10")) {
+            const uint32_t tag = static_cast<uint32_t>(r.numbers.at("tag"));
+            if (tag == 0xBF36) installed = true;
+            if ((tag == 0xBF32 || tag == 0xBF33) && installed) {
+                removals.push_back(tag);
+                EXPECT_NE(std::string::npos, r.text.find("981000000000000000F1")) << r.text;
+            }
+        }
+        EXPECT_EQ((std::vector<uint32_t>{0xBF32, 0xBF33}), removals);
         // The eUICC through the platform's writers: logical channels on MediaTek, AT+CSIM on Intel.
         const bool mediaTek = std::string(platform) == "0";
         EXPECT_EQ(mediaTek, CountCommands("AT+CGLA=") > 0);

@@ -260,6 +260,21 @@ std::vector<std::string> Simulator::environment() const
             "HBR_MODEM_RECORDS=" + options_.recordPath};
 }
 
+void Simulator::recordEs10()
+{
+    const std::vector<hbrsim::Es10Record> &es10 = module_.records().es10;
+    if (es10.size() < es10Recorded_) es10Recorded_ = 0;  // the records were cleared
+    for (; es10Recorded_ < es10.size(); ++es10Recorded_) {
+        const hbrsim::Es10Record &e = es10[es10Recorded_];
+        Record r = record(hbrsim::transportName(module_.records().at.empty() ? hbrsim::Transport::None
+                                                                            : module_.records().at.back().transport),
+                          kKindEs10, hbrsim::toHex(e.request) + " " + hbrsim::toHex(e.response));
+        r.numbers["tag"] = e.tag;
+        r.numbers["sw"] = e.sw;
+        records_.add(r);
+    }
+}
+
 void Simulator::onComCommand(const std::string &command)
 {
     records_.add(record("com", kKindCommand, command));

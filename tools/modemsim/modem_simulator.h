@@ -78,10 +78,17 @@ public:
     auto withModule(F f) -> decltype(f(std::declval<hbrsim::Module &>()))
     {
         std::lock_guard<std::mutex> lock(moduleLock_);
+        Es10Flush flush{*this};
         return f(module_);
     }
 
 private:
+    // Writes the eUICC's ES10 requests made since the last call (module lock held).
+    void recordEs10();
+    struct Es10Flush {
+        Simulator &sim;
+        ~Es10Flush() { sim.recordEs10(); }
+    };
     bool setUp(std::string *error);
     void onComCommand(const std::string &command);
     void onDeviceServiceRequest(uint16_t type, const std::string &command, DeviceServiceFaults &faults);
@@ -102,6 +109,7 @@ private:
     std::condition_variable stopWake_;  // ends the AT port's reply delays at stop
     bool stopping_ = false;
     int notificationSink_ = 0;
+    size_t es10Recorded_ = 0;
     bool started_ = false;
     bool madeStateDir_ = false;
     bool madeDevRoot_ = false;

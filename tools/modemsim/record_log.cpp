@@ -13,6 +13,7 @@ const char kKindNotification[] = "notification";
 const char kKindInterfaceState[] = "interface-state";
 const char kKindSessionOpen[] = "session-open";
 const char kKindSessionClose[] = "session-close";
+const char kKindEs10[] = "es10";
 
 namespace {
 

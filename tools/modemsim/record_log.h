@@ -18,6 +18,7 @@ extern const char kKindNotification[];   // "notification": an unsolicited text 
 extern const char kKindInterfaceState[]; // "interface-state": "arrival" or "removal"
 extern const char kKindSessionOpen[];    // "session-open"
 extern const char kKindSessionClose[];   // "session-close"
+extern const char kKindEs10[];           // "es10": "<request hex> <answer hex>", numbers tag and sw
 
 struct Record {
     int64_t timeMs = 0;         // ms since 1970
