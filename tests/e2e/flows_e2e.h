@@ -29,6 +29,7 @@ struct Scenario {
     int simMode = 0;
     int retryErrorCode = 0;
     int pocUsageType = 1;
+    int activeSlot = 0;
     bool oldEnabled = true;
     bool smdp = true;
     std::string opercodeReply;          // "" : code 0 with the fields above
@@ -42,7 +43,7 @@ struct Scenario {
           << R"(", "seed": {"eid": "89049032000000000000000000000001", "profiles": [{"iccid": ")" << kOld
           << R"(", "state": )" << (oldEnabled ? 1 : 0)
           << R"(, "class": 1, "profileName": "Boot"}], "module": {"imei": "864000000000001", "provIccid": ")" << kOld
-          << R"(", "pocUsageType": )" << pocUsageType << "}}},";
+          << R"(", "pocUsageType": )" << pocUsageType << R"(, "activeSlot": )" << activeSlot << "}}},";
         if (smdp) {
             s << R"("smdp": {"profiles": [{"matchingId": "E2E-1", "iccid": ")" << kNew
               << R"(", "profileName": "E2E"}], "entries": )" << smdpEntries << "},";

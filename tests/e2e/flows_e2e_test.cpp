@@ -227,6 +227,58 @@ TEST_F(FlowsE2E, RetryErrorCodesInTheOtherFlows)
     Stop();
 }
 
+TEST_F(FlowsE2E, RefusalsLongCodeAndAlreadyOnSim2)
+{
+    // The eUICC refuses the disable: no delete, both reports still sent, success.
+    Scenario disable;
+    disable.platform = "0";
+    Start(disable);
+    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"action": "es10-result", "es10Tag": "BF32", "number": 127})").find("OK"));
+    Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n");
+    EXPECT_TRUE(worldPtr_->Records("es10").size() > 0);
+    for (const auto &r : worldPtr_->Records("es10")) EXPECT_NE(0xBF33, r.numbers.at("tag"));
+    EXPECT_EQ(3u, CloudRecords().size());
+    EXPECT_EQ(4ul, State());
+    Stop();
+
+    // The module refuses the switch: state 5, nothing reported; the next ACTIVE runs.
+    Scenario zero;
+    zero.operation = 0;
+    zero.simMode = 1;
+    Start(zero);
+    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"at": "AT+GTDUALSIM=1", "action": "reply", "text": "\r\nERROR\r\n"})")
+                      .find("OK"));
+    const int reportsBefore = CountCommands("AT+GTPCTPOC=1,");
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("SetModuleSimSlot SIM2 fail, do not trigger profile operation"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceActiveFail"));
+    EXPECT_EQ(5ul, State());
+    EXPECT_EQ(reportsBefore, CountCommands("AT+GTPCTPOC=1,"));
+    EXPECT_EQ(0, Requests("CLOUD"));
+    Run("ACTIVE", "AT+GTPCTPOC=1,2\r\n");
+    EXPECT_EQ(4ul, State());
+    Stop();
+
+    // Already on SIM2: no set and no switch back.
+    zero.activeSlot = 1;
+    Start(zero);
+    Run("ACTIVE", "AT+GTPCTPOC=1,2\r\n");
+    EXPECT_EQ(0, CountCommands("AT+GTDUALSIM="));
+    EXPECT_EQ(4ul, State());
+    Stop();
+
+    // An activation code of 256 characters: no SM-DP+ contact, state 5.
+    Scenario longCode;
+    longCode.opercodeReply = R"({"code": 0, "message": "success", "data": {"status": 1, "operation": 1, "token": "1$localhost$)" +
+                             std::string(256 - 12, 'A') + R"(", "simMode": 0}})";
+    Start(longCode);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(0, Requests("SMDP"));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(5ul, State());
+    Stop();
+}
+
 TEST_F(FlowsE2E, IntermediateStatesWhileTheModuleHoldsItsReply)
 {
     Scenario s;
