@@ -74,7 +74,7 @@ protected:
         worldPtr_.reset(new ModemSim(HBR_MODEM_SIM_PATH));
         agentPtr_.reset(new AgentProcess(HBR_AGENT_PATH));
         platform_ = scenario.platform;
-        ASSERT_TRUE(worldPtr_->StartWorld(scenario.Json()));
+        ASSERT_TRUE(worldPtr_->StartWorld(scenario.Json(), agentPtr_->Folder()));
         ASSERT_TRUE(agentPtr_->Start(worldPtr_->WorldAgentEnv(divisor), AgentProcess::ProxyVariables()));
         ASSERT_TRUE(agentPtr_->WaitForLog("DestroyAtChannelTimer"));
         if (platform_ == "1") {
@@ -137,6 +137,22 @@ protected:
             closedir(d);
         }
         return n;
+    }
+    // The SM-DP+'s view of the agent's CA file at each download request, in order.
+    std::vector<std::string> DownloadWatches() const
+    {
+        std::vector<std::string> out;
+        const std::string folder = worldPtr_->Env("HBR_RECORDS_SMDP");
+        for (int n = 1; hbrtest::FileExists(folder + "/req-" + std::to_string(n) + ".head"); ++n) {
+            const std::string base = folder + "/req-" + std::to_string(n);
+            const std::string head = hbrtest::ReadFile(base + ".head");
+            if (head.find("/initiateAuthentication ") != std::string::npos ||
+                head.find("/authenticateClient ") != std::string::npos ||
+                head.find("/getBoundProfilePackage ") != std::string::npos) {
+                out.push_back(hbrtest::ReadFile(base + ".watch"));
+            }
+        }
+        return out;
     }
     std::vector<std::string> CloudRecords() const
     {

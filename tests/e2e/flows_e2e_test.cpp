@@ -34,6 +34,11 @@ TEST_F(FlowsE2E, ActivationDownloadsReplacesAndReportsOnBothPlatforms)
         EXPECT_NE(std::string::npos, cloud[2].find(std::string(kNew) + "F"));
         for (const auto &line : cloud) EXPECT_NE(std::string::npos, line.find("\"signatureValid\": true")) << line;
         EXPECT_GE(Requests("SMDP"), 3);
+        // The CA file, the deployment's root CI byte for byte, lies beside the agent during each download request.
+        const std::string ciSum =
+            hbrtest::RunProcess({"/usr/bin/sha256sum", std::string(HBR_DEPLOYMENT_DATA_DIR) + "/smdp_root_ci.pem"})
+                .out.substr(0, 64);
+        EXPECT_EQ((std::vector<std::string>(3, "present " + ciSum)), DownloadWatches());
         EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
         EXPECT_EQ(1, Logs("lpaDisableProfileByIccid return 1, errstr(LPA_NO_ERROR)"));
         // The records file's ES10 lines: the package (BF36) first, then BF32 and BF33 of the old ICCID.
@@ -169,6 +174,8 @@ TEST_F(FlowsE2E, FailuresRetryAndNoRetryCodesStop)
     Start(smdp);
     Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
     EXPECT_EQ(3, Logs("ActivationCode = 1$localhost:"));
+    for (const std::string &watch : DownloadWatches()) EXPECT_EQ(0u, watch.find("present ")) << watch;
+    EXPECT_EQ(3u, DownloadWatches().size());
     EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
     EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
     EXPECT_EQ(5ul, State());

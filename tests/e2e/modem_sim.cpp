@@ -22,7 +22,7 @@ bool ModemSim::Start(const std::vector<std::string> &options)
     return Launch(exe_, args, "hbr-modem-sim");
 }
 
-bool ModemSim::StartWorld(const std::string &scenarioJson)
+bool ModemSim::StartWorld(const std::string &scenarioJson, const std::string &agentDir)
 {
     Stop();
     world_ = true;
@@ -32,6 +32,10 @@ bool ModemSim::StartWorld(const std::string &scenarioJson)
                                      "--deployment", HBR_DEPLOYMENT_DATA_DIR,
                                      "--deployment-servers", HBR_DEPLOYMENT_SERVERS_DIR,
                                      "--pki", HBR_TEST_PKI_DIR};
+    if (!agentDir.empty()) {
+        args.push_back("--agent-dir");
+        args.push_back(agentDir);
+    }
     return Launch("/usr/bin/env", args, "hbr-world");
 }
 

@@ -30,8 +30,9 @@ public:
     // The whole world instead (tools/world/hbr-world): the module, the
     // SM-DP+, the bootstrap and cloud servers and the NTP server from a
     // scenario (JSON text). Env() then gives everything hbr-world printed;
-    // Stop() ends every peer.
-    bool StartWorld(const std::string &scenarioJson);
+    // Stop() ends every peer. With `agentDir`, the SM-DP+ records with each
+    // request whether the agent's CA file there exists (req-<n>.watch).
+    bool StartWorld(const std::string &scenarioJson, const std::string &agentDir = "");
     // hbr-world's environment for the agent, with the divisor.
     std::map<std::string, std::string> WorldAgentEnv(int sleepDivisor) const;
     void Stop();

@@ -9,6 +9,8 @@ from 1 in the order the requests complete their head:
                 (each line with its CRLF), in order
   req-<n>.body  the body bytes
   req-<n>.tls   the negotiated TLS version (for example "TLSv1.3")
+  req-<n>.watch with --watch-file PATH: "present <SHA-256 hex of its bytes>"
+                or "absent", as PATH was when the request's head was read
 
 Answers come from a script: a JSON list with one entry per request, used in
 order (after the last one, "200" with an empty body). An entry is one of
@@ -43,6 +45,7 @@ Run by hand, for example:
 """
 
 import argparse
+import hashlib
 import json
 import os
 import socket
@@ -230,7 +233,16 @@ class Handler(socketserver.BaseRequestHandler):
             return
         number = self.server.script.record_number()
         base = os.path.join(folder, "req-%d" % number)
-        # Body and TLS first: the head file tells a reader the record is whole.
+        # Body, TLS and watch first: the head file tells a reader the record is whole.
+        if getattr(self.server, "watch_file", None):
+            try:
+                with open(self.server.watch_file, "rb") as f:
+                    watched = "present " + hashlib.sha256(f.read()).hexdigest()
+            except FileNotFoundError:
+                watched = "absent"
+            with open(base + ".watch.tmp", "w") as f:
+                f.write(watched)
+            os.replace(base + ".watch.tmp", base + ".watch")
         with open(base + ".body.tmp", "wb") as f:
             f.write(body)
         os.replace(base + ".body.tmp", base + ".body")
@@ -257,6 +269,7 @@ def main():
     parser.add_argument("--ciphers")
     parser.add_argument("--script", help="JSON file: list of answer entries")
     parser.add_argument("--record", help="folder for the request records")
+    parser.add_argument("--watch-file", help="file whose presence and SHA-256 each record notes")
     parser.add_argument("--stall", type=float, help="accept TCP, send no TLS for N s, close")
     parser.add_argument("--role", choices=("smdp", "smds", "bootstrap", "cloud"),
                         help="act as a test SM-DP+, SM-DS, bootstrap server or cloud server")
@@ -315,6 +328,7 @@ def main():
     server.context = context
     server.script = Script(entries)
     server.record = args.record
+    server.watch_file = args.watch_file
     server.stall = args.stall
     server.role = None
     server.refused_lock = threading.Lock()
