@@ -30,6 +30,7 @@ struct Scenario {
     int retryErrorCode = 0;
     int pocUsageType = 1;
     int activeSlot = 0;
+    std::string interfaceDrop;          // hbr-modem-sim --interface-drop
     bool oldEnabled = true;
     bool smdp = true;
     std::string opercodeReply;          // "" : code 0 with the fields above
@@ -40,6 +41,7 @@ struct Scenario {
     {
         std::ostringstream s;
         s << R"({"modem": {"platform": ")" << platform << R"(", "channel": ")" << channel
+          << (interfaceDrop.empty() ? "" : R"(", "interfaceDrop": ")" + interfaceDrop)
           << R"(", "seed": {"eid": "89049032000000000000000000000001", "profiles": [{"iccid": ")" << kOld
           << R"(", "state": )" << (oldEnabled ? 1 : 0)
           << R"(, "class": 1, "profileName": "Boot"}], "module": {"imei": "864000000000001", "provIccid": ")" << kOld

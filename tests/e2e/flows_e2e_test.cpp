@@ -286,6 +286,30 @@ TEST_F(FlowsE2E, RefusalsLongCodeAndAlreadyOnSim2)
     Stop();
 }
 
+TEST_F(FlowsE2E, InterfaceDropsOnEachSwitchAndTheFlowWaitsForIt)
+{
+    Scenario s;
+    s.operation = 0;
+    s.simMode = 1;
+    s.interfaceDrop = "arrive";
+    Start(s, 10);
+    const int bringUps = Logs("DestroyAtChannelTimer");
+    ASSERT_EQ("OK", worldPtr_->Control("notify ACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("[IOTServiceActiveEvtFunc] wait mb interface arrival(1-1)"));
+    EXPECT_EQ("OK", worldPtr_->Control("arrive"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("[IOTServiceDeactiveEvtFunc] wait mb interface arrival(1)", 60000));
+    EXPECT_EQ("OK", worldPtr_->Control("arrive"));
+    Run("ACTIVE", "AT+GTPCTPOC=1,2\r\n");
+    // The channel brought up again after the drops.
+    EXPECT_LT(bringUps, Logs("DestroyAtChannelTimer"));
+    EXPECT_EQ(1, Logs("GeteSIMProfileOperCodeFromHbrServer success"));
+    std::vector<std::string> states;
+    for (const auto &r : worldPtr_->Records("interface-state")) states.push_back(r.text);
+    EXPECT_EQ((std::vector<std::string>{"removal", "arrival", "removal", "arrival"}), states);
+    EXPECT_EQ(4ul, State());
+    Stop();
+}
+
 TEST_F(FlowsE2E, IntermediateStatesWhileTheModuleHoldsItsReply)
 {
     Scenario s;

@@ -23,7 +23,7 @@ const char kUsage[] =
     "usage: hbr-modem-sim [--state-dir DIR] [--sysfs-root DIR] [--dev-root DIR] [--socket PATH]\n"
     "                     [--control PATH] [--platform 0|1|2|none] [--tty-name NAME]\n"
     "                     [--interface-id TEXT] [--no-com] [--no-mbn] [--echo] [--seed FILE]\n"
-    "                     [--record FILE]\n"
+    "                     [--record FILE] [--interface-drop MS|arrive]\n"
     "       hbr-modem-sim --stdin [--seed FILE]\n"
     "       hbr-modem-sim ctl [--control PATH] COMMAND...\n";
 
@@ -40,6 +40,7 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
         {"--control", &Options::controlPath},   {"--platform", &Options::platform},
         {"--tty-name", &Options::ttyName},      {"--interface-id", &Options::interfaceId},
         {"--seed", &Options::seedPath},         {"--record", &Options::recordPath},
+        {"--interface-drop", &Options::interfaceDrop},
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -222,9 +223,28 @@ bool Simulator::setUp(std::string *error)
             Record r = record("mbn", kinds[static_cast<int>(kind)], text);
             if (kind == DsExchange::Command) r.numbers["commandId"] = 1;
             records_.add(r);
+            if (kind == DsExchange::Reply && dropper_.joinable()) {
+                const size_t changes = withModule([](hbrsim::Module &m) { return m.commands.slotChanges.size(); });
+                std::lock_guard<std::mutex> lock(stopLock_);
+                if (changes > slotChangesSeen_) {
+                    slotChangesSeen_ = changes;
+                    dropPending_ = true;
+                    stopWake_.notify_all();
+                }
+            }
         });
         applyStandingFaults();
         if (!mbn_->start(error)) return false;
+        if (!o.interfaceDrop.empty()) {
+            char *end = nullptr;
+            const long ms = o.interfaceDrop == "arrive" ? -1 : std::strtol(o.interfaceDrop.c_str(), &end, 10);
+            if (ms < -1 || (end != nullptr && (*end != '\0' || end == o.interfaceDrop.c_str()))) {
+                if (error) *error = "--interface-drop takes a number of ms or \"arrive\"";
+                return false;
+            }
+            slotChangesSeen_ = withModule([](hbrsim::Module &m) { return m.commands.slotChanges.size(); });
+            dropper_ = std::thread([this, ms] { interfaceDropLoop(ms); });
+        }
         withModule([&](hbrsim::Module &m) {
             notificationSink_ = m.subscribeUnsolicited([this](const hbrsim::Unsolicited &u) { onNotification(u); });
         });
@@ -244,6 +264,7 @@ void Simulator::stop()
         stopping_ = true;
     }
     stopWake_.notify_all();
+    if (dropper_.joinable()) dropper_.join();
     pty_.stop();
     sysfs_.reset();
     if (madeDevRoot_) rmdir(options_.devRoot.c_str());
@@ -272,6 +293,26 @@ void Simulator::recordEs10()
         r.numbers["tag"] = e.tag;
         r.numbers["sw"] = e.sw;
         records_.add(r);
+    }
+}
+
+// The reply goes out as soon as the observer returns: the removal follows
+// it by 100 ms.
+void Simulator::interfaceDropLoop(long arrivalMs)
+{
+    std::unique_lock<std::mutex> lock(stopLock_);
+    for (;;) {
+        stopWake_.wait(lock, [this] { return stopping_ || dropPending_; });
+        dropPending_ = false;
+        if (stopping_ || stopWake_.wait_for(lock, std::chrono::milliseconds(100), [this] { return stopping_; })) return;
+        lock.unlock();
+        mbn_->removeInterface();
+        lock.lock();
+        if (arrivalMs < 0) continue;
+        if (stopWake_.wait_for(lock, std::chrono::milliseconds(arrivalMs), [this] { return stopping_; })) return;
+        lock.unlock();
+        mbn_->arriveInterface();
+        lock.lock();
     }
 }
 

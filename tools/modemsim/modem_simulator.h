@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace hbrmodemsim {
@@ -32,6 +33,10 @@ struct Options {
     std::string ttyName = "ttyHBR0";
     std::string interfaceId = kDefaultInterfaceId;
     std::string seedPath;
+    // When the active slot changes: after the reply the interface is
+    // removed, then arrives again after this many ms, or on the control
+    // command `arrive` ("arrive"). Empty: the interface stays.
+    std::string interfaceDrop;
     bool com = true;
     bool mbn = true;
     bool echo = false;
@@ -94,6 +99,7 @@ private:
     void onDeviceServiceRequest(uint16_t type, const std::string &command, DeviceServiceFaults &faults);
     void onNotification(const hbrsim::Unsolicited &message);
     void applyStandingFaults();
+    void interfaceDropLoop(long arrivalMs);
     std::string notifyRaw(const std::string &args);
 
     Options options_;
@@ -108,6 +114,9 @@ private:
     std::mutex stopLock_;
     std::condition_variable stopWake_;  // ends the AT port's reply delays at stop
     bool stopping_ = false;
+    bool dropPending_ = false;      // the slot changed: drop the interface (stopLock_)
+    size_t slotChangesSeen_ = 0;
+    std::thread dropper_;
     int notificationSink_ = 0;
     size_t es10Recorded_ = 0;
     bool started_ = false;
