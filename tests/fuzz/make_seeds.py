@@ -10,6 +10,7 @@ shapes; the seeds are committed.
 import base64
 import json
 import os
+import struct
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -103,6 +104,45 @@ def main():
     write("modem_reply", "echo", 'AT+CSIM=10,"81E2910003BF2D00"\r\r\n+CSIM: 4,"6110"\r\n\r\nOK\r\n')
     write("config_lines", "ini", "# engine\nCURL_TIMEOUT=7\nprofileRefreshFlag=false\nCURL_SSL_VERIFYPEER=FALSE\n"
                                  "MEM_ERR_IF_MEM_COUNTER_EQ=0\n")
+
+    agent_seeds()
+
+
+def frame(kind, tag, body):
+    return struct.pack("<IHHI", 8 + len(body), kind, 0, tag) + body
+
+
+def text_field(text):
+    return struct.pack("<I", len(text)) + text
+
+
+def agent_seeds():
+    """The agent's inputs, in the shapes the simulated module and the cloud
+    test servers send."""
+    write("module_reply", "imei", '\r\n+CGSN: "867400050000001"\r\n\r\nOK\r\n')
+    write("module_reply", "slot", "\r\n+GTDUALSIM: 0\r\n\r\nOK\r\n")
+    write("module_reply", "iccid", "\r\nprov_iccid: 8900000000000000001\r\npoc_usage_type: 1\r\n\r\nOK\r\n")
+    write("module_reply", "sync", "\r\n+GTPCTPOC: 6,1\r\n\r\nOK\r\n")
+    write("channel_reply", "ccho", 'AT+CCHO="A0000005591010FFFFFFFF8900000100"\r\r\n1\r\n\r\nOK\r\n')
+    write("channel_reply", "cgla", '\r\n+CGLA: 4,"6F00"\r\n+CGLA: 4,"9000"\r\n\r\nOK\r\n')
+    event = text_field(b"{interface-1}") + text_field(b"{service}") + struct.pack("<I", 1) + \
+        text_field(b"+GTPCTPOC: ACTIVE")
+    write("device_service", "frames", frame(0x81, 1, struct.pack("<iI", 0, 1)) + frame(0x44, 0, event))
+    write("device_service", "payload", struct.pack("<I", 17) + b"+GTPCTPOC: CHECK\0")
+    write("device_service", "friendly_name", "Hollowbright Modem AT Port (COM7)")
+    write("bootstrap_reply", "reply", json.dumps({
+        "code": 0, "data": {"company": "Hollowbright Test",
+                            "service": {"url": "https://127.0.0.1:1/api/v2/device/opercode",
+                                        "pecUrl": "https://127.0.0.1:1/api/v2/device/status", "token": "tok"},
+                            "apns": [{"apn": "internet,ipv4v6,chap,u,p,3", "iccid": ["8986", "8900"]},
+                                     {"apn": "ims,ipv4,pap,,,1", "iccid": ["8901"]}]}}))
+    write("signed_reply", "opercode", json.dumps({"code": 0, "message": "success", "data": {
+        "status": 1, "operation": 1, "token": "", "simMode": 0,
+        "activeCode": "1$testsmdpplus1.example.com$M1"}}))
+    write("signed_reply", "status", json.dumps({"code": 0, "message": "success"}))
+    write("ntp_reply", "reply", bytes([0x1C, 2, 0, 0xE9]) + bytes(36) + struct.pack(">II", 0xE9C2F000, 0))
+    write("registry_values", "values", "HBRREG1 3\n4 4 HbrAgentDebugLevel 02000000\n1 6 @ 610062000000\n"
+                                       "1 0 Empty -\n")
 
 
 if __name__ == "__main__":
