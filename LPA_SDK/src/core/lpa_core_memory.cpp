@@ -50,6 +50,8 @@ uint32_t s_liveBytes = 0;
 uint32_t s_maxLiveBlocks = 0;
 uint32_t s_maxLiveBytes = 0;
 uint32_t s_totalBytes = 0;
+LpaCoreMemoryCallRecorder s_callRecorder = NULL; /* tests only */
+void *s_callRecorderContext = NULL;
 
 int32_t s_knobs[7] = {0, 0, 0, 0, 0, 0, 0};
 
@@ -140,12 +142,21 @@ bool getBlocSize(void *payload, uint32_t *size)
 
 }  // namespace
 
+extern "C" void lpaCoreMemoryTestSetCallRecorder(LpaCoreMemoryCallRecorder recorder, void *context)
+{
+    s_callRecorder = recorder;
+    s_callRecorderContext = context;
+}
+
 extern "C" void *_lpaCoreMemoryAlloc(size_t size, const char *file, int line)
 {
     if (s_allocCalls == 0) {
         createTables();
     }
     uint32_t call = ++s_allocCalls;
+    if (s_callRecorder != NULL) {
+        s_callRecorder(call, file, line, s_callRecorderContext);
+    }
 
     if (size == 0) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "[LPASDKMEM] _lpaCoreMemoryAlloc() => No memory allocation for 0 bytes !!");
