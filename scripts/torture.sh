@@ -13,7 +13,15 @@ program=build/bin/engine_torture_test
 export HBR_TORTURE_FULL=1 HBR_SLEEP_DIVISOR=1000
 logs=build/torture-logs
 mkdir -p "$logs"
+run_one() {
+  local log="$logs/${1//\//_}.log" rc=0
+  "$program" --gtest_filter="$1" >"$log" 2>&1 || rc=$?
+  grep -h ' sites, ' "$log" || true
+  [[ $rc -eq 0 ]] || echo "FAILED $1 (see $log)"
+  return "$rc"
+}
+export -f run_one
+export program logs
 "$program" --gtest_list_tests --gtest_filter="${1:-*}" |
   awk '/^[^ ]/ {suite=$1} /^  / {print suite $1}' |
-  xargs -P "$(nproc)" -I{} sh -c "'$program' --gtest_filter='{}' >'$logs/{}.log' 2>&1; rc=\$?;
-    grep -h ' sites, ' '$logs/{}.log'; [ \$rc -eq 0 ] || echo 'FAILED {} (see $logs/{}.log)'; exit \$rc"
+  xargs -P "$(nproc)" -I{} bash -c 'run_one "$1"' _ {}

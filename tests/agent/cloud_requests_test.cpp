@@ -118,14 +118,20 @@ TEST_F(CloudRequestTest, BootstrapTransportOutcomes)
     EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:"));
 }
 
-TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCa)
+TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCaAndValidNames)
 {
-    hbr_test::CloudServerSettings settings;
-    settings.bootstrapCertificate = "cloud_server";
-    HBR_START_CLOUD_SERVERS(settings);
-    IotServiceFlowContext ctx;
-    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
-    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:60-"));
+    // Another CA's certificate, an expired one and one for another name.
+    for (const char *certificate : {"cloud_server", "bootstrap_expired", "bootstrap_wrongname"}) {
+        SCOPED_TRACE(certificate);
+        hbr_test::CloudServerSettings settings;
+        settings.bootstrapCertificate = certificate;
+        HBR_START_CLOUD_SERVERS(settings);
+        IotServiceFlowContext ctx;
+        EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+        EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:60-"));
+        EXPECT_EQ(0, servers_.bootstrap.RecordedCount());
+        servers_.Stop();
+    }
 }
 
 TEST_F(CloudRequestTest, OperCodeIsVerifiedByTheServer)

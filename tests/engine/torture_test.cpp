@@ -29,12 +29,27 @@ const char kDownloadedDigits[] = "8944476500001234567F";
 const std::vector<uint8_t> kOperationalIccid = {0x98, 0x00, 0x10, 0x32, 0x54, 0x76, 0x98, 0x10, 0x32, 0x85};
 const std::vector<uint8_t> kTestIccid = {0x98, 0x00, 0x10, 0x32, 0x54, 0x76, 0x98, 0x10, 0x32, 0x66};
 
-using Sites = std::map<std::pair<std::string, int>, uint32_t>;  // site -> offset of its first call
+using Site = std::pair<std::string, int>;  // file, line
+
+// The dry run's allocation calls: each site's first call, and every call's
+// site, as offsets from the call count before the run.
+struct Recording {
+    uint32_t base = 0;
+    std::map<Site, uint32_t> first;
+    std::vector<Site> calls;
+};
 
 void RecordSite(uint32_t call, const char *file, int line, void *context)
 {
-    auto *recording = static_cast<std::pair<Sites *, uint32_t> *>(context);
-    recording->first->emplace(std::make_pair(std::string(file ? file : "?"), line), call - recording->second);
+    auto *recording = static_cast<Recording *>(context);
+    Site site(file ? file : "?", line);
+    recording->first.emplace(site, call - recording->base);
+    recording->calls.push_back(site);
+}
+
+std::string Where(const Site &site)
+{
+    return site.first.substr(site.first.rfind('/') + 1) + ":" + std::to_string(site.second);
 }
 
 struct Export {
@@ -144,24 +159,25 @@ TEST_P(TortureTest, EveryAllocationSiteFailsOnce)
     auto run = [&] { return e.run(dir_, Code()); };
 
     Fresh(e);
-    Sites sites;
-    std::pair<Sites *, uint32_t> recording(&sites, lpaCoreMemoryTestCounters().allocCalls);
+    Recording recording;
+    recording.base = lpaCoreMemoryTestCounters().allocCalls;
     lpaCoreMemoryTestSetCallRecorder(RecordSite, &recording);
     const bool dry = run();
     lpaCoreMemoryTestSetCallRecorder(nullptr, nullptr);
-    const uint32_t calls = lpaCoreMemoryTestCounters().allocCalls - recording.second;
     ASSERT_TRUE(dry) << e.name << " fails without a fault\n" << LogText();
-    ASSERT_FALSE(sites.empty());
+    ASSERT_FALSE(recording.first.empty());
+    const auto &sites = recording.first;
+    const uint32_t calls = static_cast<uint32_t>(recording.calls.size());
 
     // Each site's first call; with HBR_TORTURE_FULL=1 (scripts/torture.sh)
     // every call of the dry run in turn.
     std::vector<std::pair<std::string, uint32_t>> runs;
     if (const char *full = std::getenv("HBR_TORTURE_FULL"); full != nullptr && std::string(full) == "1") {
-        for (uint32_t k = 1; k <= calls; ++k) runs.emplace_back("call " + std::to_string(k), k);
-    } else {
-        for (const auto &site : sites) {
-            runs.emplace_back(site.first.first + ":" + std::to_string(site.first.second), site.second);
+        for (uint32_t k = 1; k <= calls; ++k) {
+            runs.emplace_back("call " + std::to_string(k) + " at " + Where(recording.calls[k - 1]), k);
         }
+    } else {
+        for (const auto &site : sites) runs.emplace_back(Where(site.first), site.second);
     }
     int refused = 0;
     for (const auto &site : runs) {

@@ -588,6 +588,9 @@ bool lpaManagerES10c_GetEID(LpaEid *eid)
                         }
                         eid->eidLength = value->length;
                         result = true;
+                    } else {
+                        /* no EID in the answer, or no room to copy it */
+                        lpaSetLastErrorCode(LPA_ERROR_LOCAL_PROFILE_UNABLE_TO_EXTRACT_DATA);
                     }
                     berTLV_freeBerTLV(value);
                 }
