@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures an idle hbr-agent: starts a copy on a throw-away registry (its AT
-# channel stays down, so only its channel timer ticks), lets it settle, and
-# over a window (default 20 s) reports the voluntary context switches of
-# all its threads (/proc/<pid>/task/*/status), its CPU seconds and its RSS.
+# channel stays down, so only its channel timer ticks; no device-service
+# socket either), lets it settle, and over a window (default 20 s) reports
+# the voluntary context switches of all its threads
+# (/proc/<pid>/task/*/status), its CPU seconds and its RSS.
 #
 #   bash scripts/idle_agent_measure.sh [path/to/hbr-agent] [seconds]
 set -euo pipefail
@@ -24,7 +25,9 @@ trap cleanup EXIT
 
 mkdir -p "$work/registry" "$work/bin"
 cp "$agent" "$work/bin/hbr-agent"
-HBR_REGISTRY_ROOT="$work/registry" "$work/bin/hbr-agent" 2>"$work/stderr" &
+# No module: the device-service socket and its folder are absent.
+HBR_REGISTRY_ROOT="$work/registry" HBR_MBN_SOCKET="$work/run/mbn.sock" \
+    "$work/bin/hbr-agent" 2>"$work/stderr" &
 pid=$!
 sleep 3 # start-up done, the first channel ticks passed
 

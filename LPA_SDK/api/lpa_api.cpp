@@ -8,12 +8,14 @@
 
 #include "lpa.h"
 #include "lpa_api_frame.h"
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
-#include "lpa_httpmedia.h"
-#include "lpa_manager.h"
-#include "lpa_manager_config.h"
-#include "se_media_manager.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
+#include "server/lpa_httpmedia.h"
+#include "flows/lpa_manager.h"
+#include "runtime/lpa_manager_config.h"
+#include "card/se_media_manager.h"
+#include "driver/httpmedia_curl.h"
+#include "driver/semedia_genericmodem.h"
 
 #define LPA_PATH_SIZE 260
 #define LPA_LOG_FILE_NAME "lpa.log"
@@ -33,11 +35,6 @@ static bool _lpaInitialized = false;
 static char _lpaLogFilePath[LPA_PATH_SIZE];
 static char _lpaLogBackupPath[LPA_PATH_SIZE];
 static char _lpaConfigFilePath[LPA_PATH_SIZE];
-
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
 
 /* True when text is given and has fewer than LPA_PATH_SIZE characters. */
 /* An empty folder would put the log and the configuration file at the
@@ -119,7 +116,7 @@ static bool _initializeEngine(const char *inputFolder, uint32_t *error)
     lpaCoreLog(LPA_LOG_LEVEL_INF, "---- =====================  ----");
     lpaCoreLog(LPA_LOG_LEVEL_INF, "Initialize SE Media () ...");
     bool createsSeMedia = (_seMedia == NULL);
-    if (!lpaManagerInitializeSEMedia()) {
+    if (!lpaManagerInitializeSEMedia(New_SEMediaGenericModem, Delete_SEMediaGenericModem)) {
         lpaCoreLog(LPA_LOG_LEVEL_ERR, "Error occured during SE Media initialization");
         *error = LPA_ERROR_INVALID_PARAMETER;
         lpaManagerDeleteMedia(createsSeMedia, false);
@@ -129,7 +126,7 @@ static bool _initializeEngine(const char *inputFolder, uint32_t *error)
     lpaCoreLog(LPA_LOG_LEVEL_INF, "---- =====================  ----");
     lpaCoreLog(LPA_LOG_LEVEL_INF, "Initialize HTTP Media () ...");
     bool createsHttpMedia = (_httpMedia == NULL);
-    bool ok = lpaManagerInitializeHttpMedia();
+    bool ok = lpaManagerInitializeHttpMedia(New_HTTPMediaCurl, Delete_HTTPMediaCurl);
     if (ok) {
         ok = _manageConfigurationFile(inputFolder, error);
     } else {
@@ -277,7 +274,7 @@ extern "C" LPA_API bool lpaGetReaderList(char (*readerNames)[LPA_READER_NAME_LEN
     bool releaseResult = seMediaManagerReleaseContext();
     bool result = listResult && releaseResult;
     --lpaApiCallDepth;
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaGetReaderList() : return %s", _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- lpaGetReaderList() : return %s", lpaBoolText(result));
     _lpaApiFrameClose();
     return result;
 }

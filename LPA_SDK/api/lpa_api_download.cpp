@@ -5,9 +5,9 @@
  */
 #include "lpa.h"
 #include "lpa_api_frame.h"
-#include "lpa_download.h"
+#include "flows/lpa_download.h"
 #include "lpa_host.h"
-#include "lpa_notifications.h"
+#include "flows/lpa_notifications.h"
 
 extern "C" LPA_API bool lpaDownloadProfile(const char *activationCode, const LpaDownloadCallbacks *callbacks,
                                            LpaOperationResult *result)

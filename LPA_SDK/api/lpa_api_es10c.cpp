@@ -4,8 +4,8 @@
  */
 #include "lpa.h"
 #include "lpa_api_frame.h"
-#include "lpa_core_log.h"
-#include "lpa_manager_es10c.h"
+#include "runtime/lpa_core_log.h"
+#include "card/lpa_manager_es10c.h"
 
 extern "C" LPA_API bool lpaGetProfilesNumber(size_t *count)
 {

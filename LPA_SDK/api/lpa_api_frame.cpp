@@ -3,16 +3,16 @@
 #include <stdio.h>
 
 #include "lpa.h"
-#include "lpa_core_log.h"
-#include "lpa_error_internal.h"
-#include "se_media_manager.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_error_internal.h"
+#include "card/se_media_manager.h"
 
 char lpaCurrentApiName[LPA_API_NAME_SIZE] = {};
 uint64_t lpaApiCallDepth = 0;
 
 void _lpaApiFrameOpen(const char *apiName)
 {
-    const char *name = (apiName != nullptr) ? apiName : "";
+    const char *name = (apiName != NULL) ? apiName : "";
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "[LPASDKAPI] <%s> started", name);
     snprintf(lpaCurrentApiName, sizeof(lpaCurrentApiName), "%s", name);
 }

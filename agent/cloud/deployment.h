@@ -1,5 +1,6 @@
 // Deployment data built into the agent: the cloud's CA certificates, the
-// client certificate and key, and the values shared with the cloud side.
+// client certificate and key, the SM-DP+ root CI (CR LF line ends, none
+// after the last line), and the values shared with the cloud side.
 // The build generates the definitions from the deployment folder (see
 // docs/deployment.md); nothing here is kept in the source tree.
 #ifndef HBR_AGENT_CLOUD_DEPLOYMENT_H
@@ -15,11 +16,12 @@ struct DeploymentPem {
 
 // The PEM files of the deployment folder, one line each: accessor and file
 // name. The build reads this list.
-#define HBR_DEPLOYMENT_PEM_FILES(X)        \
+#define HBR_DEPLOYMENT_PEM_FILES(X)              \
     X(DeploymentBootstrapCa, "bootstrap_ca.pem") \
     X(DeploymentCloudCa, "cloud_ca.pem")         \
     X(DeploymentClientCert, "client_cert.pem")   \
-    X(DeploymentClientKey, "client_key.pem")
+    X(DeploymentClientKey, "client_key.pem")     \
+    X(DeploymentSmdpRootCi, "smdp_root_ci.pem")
 
 #define HBR_DECLARE_DEPLOYMENT_PEM(name, file) DeploymentPem name();
 HBR_DEPLOYMENT_PEM_FILES(HBR_DECLARE_DEPLOYMENT_PEM)

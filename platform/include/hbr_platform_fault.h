@@ -56,6 +56,9 @@ void hbrFaultSetCoCreateInstance(const GUID *clsid, HRESULT hr);
  * is over: TRUE when connected. Lets each in-process test bind the client
  * to its own server. */
 BOOL hbrDeviceServiceReconnect(void);
+/* Number of connection attempts the device-service client has made so far
+ * in this process. */
+unsigned long hbrDeviceServiceAttemptCount(void);
 
 /* Number of Sleep calls of 1000 ms or more made so far in this process
  * (the calls that HBR_SLEEP_DIVISOR scales). */

@@ -282,6 +282,10 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+/* DeleteFileA removes a file by its plain path (unlink). Errors as for
+ * CreateFileA: missing file or folder ERROR_FILE_NOT_FOUND, permission
+ * ERROR_ACCESS_DENIED, anything else ERROR_GEN_FAILURE. */
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 
 typedef struct _COMMTIMEOUTS {
     DWORD ReadIntervalTimeout;

@@ -25,6 +25,8 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/un.h>
@@ -36,7 +38,13 @@ namespace {
 
 const char kDefaultSocket[] = "/run/hollowbright/mbn.sock";
 constexpr auto kRequestTimeout = std::chrono::seconds(5);
-constexpr auto kReconnectPeriod = std::chrono::milliseconds(500);
+// While disconnected: the safety retry with a watch on the socket's folder,
+// the poll without one, and the quick retries of a socket that appeared but
+// refuses (its server may not listen yet).
+constexpr auto kSafetyRetry = std::chrono::milliseconds(5000);
+constexpr auto kPollPeriod = std::chrono::milliseconds(500);
+constexpr auto kListenRetry = std::chrono::milliseconds(50);
+constexpr unsigned kListenRetries = 20;
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
 
@@ -150,6 +158,9 @@ struct Client {
     HRESULT faultHr = S_OK;
 
     std::mutex connectLock; // one connection attempt at a time
+    std::atomic<unsigned long> attempts{0};
+    // Wakes the disconnected reader: a reconnection was asked for.
+    const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
 
 // Never destroyed: the reader and the dispatcher run until the process ends.
@@ -415,30 +426,38 @@ bool HandshakeExchange(Client &c, Connection &conn, uint16_t type, const FrameWr
     }
 }
 
-// One connection attempt, unless connected. Caller holds connectLock.
-void TryConnectLocked(Client &c)
+std::string SocketPath()
+{
+    const char *env = std::getenv("HBR_MBN_SOCKET");
+    return env && *env ? env : kDefaultSocket;
+}
+
+enum class Attempt { Connected, Refused, Failed };
+
+// One connection attempt to `path`, unless connected. Caller holds
+// connectLock. Refused: the socket exists but nobody accepts on it.
+Attempt TryConnectLocked(Client &c, const std::string &path)
 {
     {
         std::lock_guard<std::mutex> guard(c.lock);
         if (c.conn) {
-            return;
+            return Attempt::Connected;
         }
     }
-    const char *env = std::getenv("HBR_MBN_SOCKET");
-    std::string path = env && *env ? env : kDefaultSocket;
+    ++c.attempts;
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof addr.sun_path) {
-        return;
+        return Attempt::Failed;
     }
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        return;
+        return Attempt::Failed;
     }
     auto conn = std::make_shared<Connection>(fd);
     if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        return;
+        return errno == ECONNREFUSED || errno == EAGAIN ? Attempt::Refused : Attempt::Failed;
     }
     // A module that stops reading cannot block a sender for good.
     timeval tv{static_cast<time_t>(kRequestTimeout.count()), 0};
@@ -447,10 +466,10 @@ void TryConnectLocked(Client &c)
     Message hello, list;
     if (!HandshakeExchange(c, *conn, kHello, FrameWriter().u32(kProtocolVersion), &hello) || FAILED(hello.hr) ||
         hello.value != kProtocolVersion) {
-        return;
+        return Attempt::Failed;
     }
     if (!HandshakeExchange(c, *conn, kListInterfaces, FrameWriter(), &list)) {
-        return;
+        return Attempt::Failed;
     }
     std::set<std::string> listed;
     if (SUCCEEDED(list.hr)) {
@@ -472,12 +491,174 @@ void TryConnectLocked(Client &c)
         }
     }
     c.cond.notify_all();
+    return Attempt::Connected;
 }
 
-void TryConnect(Client &c)
+Attempt TryConnect(Client &c, const std::string &path)
 {
     std::lock_guard<std::mutex> guard(c.connectLock);
-    TryConnectLocked(c);
+    return TryConnectLocked(c, path);
+}
+
+std::string Folder(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string &path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// What the disconnected reader sleeps on: inotify on the socket's folder,
+// for the socket's name created, moved in or changed there. While that
+// folder does not exist, its nearest existing ancestor is watched for the
+// next folder down the path.
+class SocketWatch {
+public:
+    SocketWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~SocketWatch()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    SocketWatch(const SocketWatch &) = delete;
+    SocketWatch &operator=(const SocketWatch &) = delete;
+
+    // Watches the way to `path`; false when nothing can be watched.
+    bool arm(const std::string &path)
+    {
+        if (fd_ < 0) {
+            return false;
+        }
+        std::string dir = Folder(path);
+        std::string next = BaseName(path);
+        for (;;) {
+            if (wd_ >= 0 && dir == folder_) {
+                next_ = next;
+                return true;
+            }
+            int wd = ::inotify_add_watch(fd_, dir.c_str(), kEvents);
+            if (wd >= 0) {
+                if (wd_ >= 0 && wd_ != wd) {
+                    ::inotify_rm_watch(fd_, wd_);
+                }
+                wd_ = wd;
+                folder_ = dir;
+                next_ = next;
+                return true;
+            }
+            if ((errno != ENOENT && errno != ENOTDIR) || dir == "/" || dir == ".") {
+                drop();
+                return false;
+            }
+            next = BaseName(dir);
+            dir = Folder(dir);
+        }
+    }
+
+    // Sleeps until the watched folder reports the name on the way to the
+    // socket (true), or `wakeFd` is signalled or `limit` passes (false).
+    bool wait(int wakeFd, std::chrono::milliseconds limit)
+    {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return false;
+            }
+            pollfd p[2] = {{wakeFd, POLLIN, 0}, {wd_ >= 0 ? fd_ : -1, POLLIN, 0}};
+            int r = ::poll(p, 2, static_cast<int>(left.count()));
+            if (r < 0 && errno == EINTR) {
+                continue;
+            }
+            if (r <= 0) {
+                return false;
+            }
+            if (p[0].revents != 0) {
+                uint64_t n;
+                while (::read(wakeFd, &n, sizeof n) > 0) {
+                }
+                return false;
+            }
+            if (relevantEvents()) {
+                return true;
+            }
+        }
+    }
+
+private:
+    static constexpr uint32_t kEvents = IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
+                                        IN_ONLYDIR;
+
+    // Reads every queued event; true when one concerns the way to the
+    // socket. A watched folder that went away is dropped, to be watched
+    // again by its path.
+    bool relevantEvents()
+    {
+        alignas(inotify_event) char buf[4096];
+        bool relevant = false;
+        for (;;) {
+            ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n <= 0) {
+                return relevant;
+            }
+            for (ssize_t off = 0; off < n;) {
+                const auto *ev = reinterpret_cast<const inotify_event *>(buf + off);
+                off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+                if (ev->mask & IN_Q_OVERFLOW) {
+                    relevant = true;
+                } else if (ev->wd == wd_ && (ev->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED))) {
+                    drop();
+                    relevant = true;
+                } else if (ev->wd == wd_ && ev->len > 0 && next_ == ev->name) {
+                    relevant = true;
+                }
+            }
+        }
+    }
+
+    void drop()
+    {
+        if (wd_ >= 0) {
+            ::inotify_rm_watch(fd_, wd_);
+        }
+        wd_ = -1;
+        folder_.clear();
+    }
+
+    const int fd_;
+    int wd_ = -1;
+    std::string folder_; // watched, on the way to the socket
+    std::string next_;   // the name in folder_ that leads to the socket
+};
+
+// The disconnected reader: watches the way to the socket first, then makes
+// an attempt (a socket made in between is not missed), then sleeps until
+// the watch reports the socket or a folder on its way, a reconnection is
+// asked for, or the retry comes round. `quick` counts the quick retries
+// left for a socket that appeared but refuses.
+void AwaitConnection(Client &c, SocketWatch &watch, unsigned &quick)
+{
+    std::string path = SocketPath();
+    bool watching = watch.arm(path);
+    Attempt a = TryConnect(c, path);
+    if (a == Attempt::Connected) {
+        quick = 0;
+        return;
+    }
+    auto limit = watching ? kSafetyRetry : kPollPeriod;
+    if (a == Attempt::Refused && quick > 0) {
+        --quick;
+        limit = kListenRetry;
+    }
+    if (watch.wait(c.wakeFd, limit)) {
+        quick = kListenRetries;
+    }
 }
 
 Next ReaderResponse(const Message &m, void *) { return HandleResponse(m) ? Next::Continue : Next::Bad; }
@@ -485,6 +666,8 @@ Next ReaderResponse(const Message &m, void *) { return HandleResponse(m) ? Next:
 void ReaderLoop()
 {
     Client &c = TheClient();
+    SocketWatch watch;
+    unsigned quick = 0;
     for (;;) {
         std::shared_ptr<Connection> conn;
         {
@@ -492,11 +675,7 @@ void ReaderLoop()
             conn = c.conn;
         }
         if (!conn) {
-            TryConnect(c);
-            std::unique_lock<std::mutex> lk(c.lock);
-            if (!c.conn) {
-                c.cond.wait_for(lk, kReconnectPeriod, [&] { return c.conn != nullptr; });
-            }
+            AwaitConnection(c, watch, quick);
             continue;
         }
         std::string buf;
@@ -534,7 +713,7 @@ void EnsureStarted()
         c.dispatcherId = dispatcher.get_id();
         dispatcher.detach();
     }
-    TryConnect(c);
+    TryConnect(c, SocketPath());
     std::thread(ReaderLoop).detach();
 }
 
@@ -948,10 +1127,14 @@ extern "C" BOOL hbrDeviceServiceReconnect(void)
         old = c.conn;
     }
     Drop(old);
-    TryConnectLocked(c);
-    std::lock_guard<std::mutex> g(c.lock);
-    return c.conn ? TRUE : FALSE;
+    BOOL connected = TryConnectLocked(c, SocketPath()) == Attempt::Connected ? TRUE : FALSE;
+    // The reader watches the way to the socket as the path is now.
+    uint64_t one = 1;
+    (void)!::write(c.wakeFd, &one, sizeof one);
+    return connected;
 }
+
+extern "C" unsigned long hbrDeviceServiceAttemptCount(void) { return TheClient().attempts; }
 
 extern "C" HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD, REFIID riid, LPVOID *ppv)
 {

@@ -461,3 +461,16 @@ extern "C" BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT 
     }
     return TRUE;
 }
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    if (lpFileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (unlink(lpFileName) != 0) {
+        SetLastError(ErrnoToError(errno));
+        return FALSE;
+    }
+    return TRUE;
+}

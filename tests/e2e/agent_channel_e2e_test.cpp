@@ -24,7 +24,7 @@ protected:
     }
     bool StartBoth(const std::vector<std::string> &simOptions)
     {
-        return sim_.Start(simOptions) && agent_.Start(sim_.AgentEnv(10));
+        return sim_.Start(simOptions) && agent_.Start(sim_.AgentEnv(1000));
     }
     // Sync requests recorded so far, through `transport`.
     size_t SyncRequests(const std::string &transport = "mbn") const
@@ -74,27 +74,34 @@ TEST_F(ChannelE2E, DeviceServiceChannelOnAnIntelModule)
     EXPECT_GE(destroy, 0);
     EXPECT_GT(sync, destroy);
 
-    // Notifications, prefixed and plain; another event id; other text.
+    // Notifications, prefixed and plain; another event id; other text. Each
+    // runs its flow (no cloud here, so the flows fail) before the next.
+    const char kActiveFirst[] = "[IOTServiceActiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult(";
     const struct {
-        const char *command, *event, *stub;
+        const char *command, *event, *first, *last;
     } notes[] = {
-        {"notify ACTIVE", "IOT Service Active Event", "[IOTServiceActiveEvtFunc] not available"},
-        {"notify DEACTIVE", "IOT Service Deactive Event", "[IOTServiceDeactiveEvtFunc] not available"},
-        {"notify CHECK", "IOT Service Check Event", "[IOTServiceCheckEvtFunc] not available"},
-        {"notify-raw --plain \\r\\n+GTPCTPOC: ACTIVE\\r\\n", "IOT Service Active Event",
-         "[IOTServiceActiveEvtFunc] not available"},
+        {"notify ACTIVE", "IOT Service Active Event", kActiveFirst, "IOTServiceActive send IOTServiceActiveDefaultType"},
+        {"notify DEACTIVE", "IOT Service Deactive Event",
+         "[IOTServiceDeactiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult(",
+         "[IOTServiceDeactiveFunc] SetIOTServiceActiveResultSubKey"},
+        {"notify CHECK", "IOT Service Check Event",
+         "[IOTServiceCheckEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult(",
+         "[IOTServiceCheckFunc] SetIOTServiceActiveResultSubKey IOTServiceCheckFail"},
+        {"notify-raw --plain \\r\\n+GTPCTPOC: ACTIVE\\r\\n", "IOT Service Active Event", kActiveFirst,
+         "IOTServiceActive send IOTServiceActiveDefaultType"},
     };
     for (const auto &n : notes) {
-        int events = Count(n.event), stubs = Count(n.stub);
+        int events = Count(n.event), firsts = Count(n.first), lasts = Count(n.last);
         ASSERT_EQ(0u, Ctl(n.command).find("OK")) << n.command;
         EXPECT_TRUE(Log(n.event, events + 1)) << n.command;
-        EXPECT_TRUE(Log(n.stub, stubs + 1)) << n.command;
+        EXPECT_TRUE(Log(n.first, firsts + 1)) << n.command;
+        EXPECT_TRUE(agent_.WaitForLog(n.last, 120000, lasts + 1)) << n.command;
     }
     ASSERT_EQ(0u, Ctl("notify-raw --event-id=2 +GTPCTPOC: ACTIVE").find("OK"));
     EXPECT_TRUE(Log("CMbnDeviceServicesEventsMonitor::OnEventNotification:2"));
     ASSERT_EQ(0u, Ctl("notify-raw RING").find("OK"));
     EXPECT_TRUE(Log("CMbnDeviceServicesEventsIndicate::OnEventNotification other notify data, do not care"));
-    EXPECT_EQ(2, Count("[IOTServiceActiveEvtFunc] not available"));
+    EXPECT_EQ(2, Count(kActiveFirst));
     EXPECT_EQ(1u, SyncRequests()); // no further bring-up meanwhile
 
     // Removal and arrival: the channel comes up again and asks again.
@@ -145,6 +152,7 @@ TEST_F(ChannelE2E, SyncRequestsUntilTheModuleIsReady)
 {
     ASSERT_TRUE(sim_.Start({"--platform", "1"}));
     ASSERT_EQ(0u, Ctl("sync 0").find("OK"));
+    // Divisor 10: the gaps between requests are scaled sleeps.
     ASSERT_TRUE(agent_.Start(sim_.AgentEnv(10)));
     ASSERT_TRUE(Log("[AtChannelMonitorEvtFunc] TriggerAgent2ModuleSyncFlow(4-DPD_NOT_READY_STATUS)"));
     auto requests = sim_.Records("command", "mbn");
@@ -163,9 +171,10 @@ TEST_F(ChannelE2E, SyncRequestsUntilTheModuleIsReady)
     ASSERT_EQ(0u, Ctl("sync 1 ACTIVE").find("OK"));
     ASSERT_TRUE(Log("CMbnDeviceServicesEventsMonitor::OnInterfaceStateChange 0"));
     ASSERT_TRUE(Log("[AtChannelMonitorEvtFunc] TriggerAgent2ModuleSyncFlow(0-DPD_READY_STATUS)"));
-    ASSERT_TRUE(Log("[IOTServiceActiveEvtFunc] not available"));
+    ASSERT_TRUE(Log("[IOTServiceActiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult("));
+    ASSERT_TRUE(agent_.WaitForLog("IOTServiceActive send IOTServiceActiveDefaultType", 120000));
     size_t after = 0;
-    for (const auto &r : sim_.Records("command", "mbn")) after += r.timeMs >= restart;
+    for (const auto &r : sim_.Records("command", "mbn")) after += r.timeMs >= restart && r.text == kSync;
     EXPECT_EQ(1u, after);
     ASSERT_TRUE(agent_.Signal(SIGTERM));
     EXPECT_EQ(0, agent_.WaitExit());
@@ -173,6 +182,7 @@ TEST_F(ChannelE2E, SyncRequestsUntilTheModuleIsReady)
 
 TEST_F(ChannelE2E, ComPortChannelOverThePty)
 {
+    Reg({"add", std::string(kMain) + "\\RetryTest", "/v", "RetryErrorCode", "/t", "REG_DWORD", "/d", "1007", "/f"});
     Reg({"add", kMain, "/v", "ATOverChannelType", "/t", "REG_DWORD", "/d", "1", "/f"});
     Reg({"add", kMain, "/v", "ATComChannelHardwareId", "/t", "REG_SZ", "/d", "USB\\VID_8087&PID_0AC9&REV_0001&MI_02",
          "/f"});
@@ -187,9 +197,12 @@ TEST_F(ChannelE2E, ComPortChannelOverThePty)
     EXPECT_TRUE(Log("[ReceiveAtResponse]1024-"));
     EXPECT_TRUE(sim_.Records("command", "mbn").empty());
 
-    // Notifications still come through the device service.
-    ASSERT_EQ(0u, Ctl("notify CHECK").find("OK"));
-    EXPECT_TRUE(Log("[IOTServiceCheckEvtFunc] not available"));
+    // Notifications still come through the device service. The simulated
+    // switch failure ends the activation after one slot read over the port.
+    ASSERT_EQ(0u, Ctl("notify ACTIVE").find("OK"));
+    EXPECT_TRUE(Log("[IOTServiceActiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult("));
+    EXPECT_TRUE(Log("[IOTServiceActiveFunc] SetIOTServiceActiveResultSubKey IOTServiceActiveFail Success"));
+    EXPECT_EQ(2u, sim_.Records("command", "com").size()); // the sync request and the slot read
     ASSERT_TRUE(agent_.Signal(SIGTERM));
     EXPECT_EQ(0, agent_.WaitExit());
 }

@@ -230,7 +230,7 @@ TEST_F(AgentE2E, StopCompletesAfterTheStderrReaderWentAway)
     int fds[2];
     ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
     AgentProcess agent(HBR_AGENT_PATH);
-    ASSERT_TRUE(agent.Start({}, fds[1]));
+    ASSERT_TRUE(agent.Start({}, {}, fds[1]));
     close(fds[1]);
     std::string first;
     char c = 0;

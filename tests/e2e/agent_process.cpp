@@ -1,5 +1,7 @@
 #include "agent_process.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -28,7 +30,15 @@ AgentProcess::~AgentProcess()
     }
 }
 
-bool AgentProcess::Start(const std::map<std::string, std::string> &given, int errorFd)
+const std::vector<std::string> &AgentProcess::ProxyVariables()
+{
+    static const std::vector<std::string> names = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
+                                                   "all_proxy",  "ALL_PROXY",   "no_proxy",   "NO_PROXY"};
+    return names;
+}
+
+bool AgentProcess::Start(const std::map<std::string, std::string> &given, const std::vector<std::string> &unset,
+                         int errorFd)
 {
     // Unless a test names a module's socket, the agent's device-service
     // client looks for one in the agent's own folder, where none listens.
@@ -37,7 +47,8 @@ bool AgentProcess::Start(const std::map<std::string, std::string> &given, int er
     std::vector<std::string> envStrings;
     for (char **e = environ; *e; ++e) {
         std::string s = *e;
-        if (env.find(s.substr(0, s.find('='))) == env.end()) {
+        const std::string name = s.substr(0, s.find('='));
+        if (env.find(name) == env.end() && std::find(unset.begin(), unset.end(), name) == unset.end()) {
             envStrings.push_back(s);
         }
     }

@@ -16,8 +16,34 @@ ModemSim::ModemSim(const std::string &simPath) : exe_(simPath) {}
 bool ModemSim::Start(const std::vector<std::string> &options)
 {
     Stop();
+    world_ = false;
     std::vector<std::string> args = {exe_, "--state-dir", dir_ / "sim"};
     args.insert(args.end(), options.begin(), options.end());
+    return Launch(exe_, args, "hbr-modem-sim");
+}
+
+bool ModemSim::StartWorld(const std::string &scenarioJson)
+{
+    Stop();
+    world_ = true;
+    hbrtest::WriteFile(dir_ / "scenario.json", scenarioJson);
+    std::vector<std::string> args = {"python3", HBR_WORLD_PATH, "--scenario", dir_ / "scenario.json",
+                                     "--state", dir_ / "world", "--bin", HBR_BIN_DIR,
+                                     "--deployment", HBR_DEPLOYMENT_DATA_DIR,
+                                     "--deployment-servers", HBR_DEPLOYMENT_SERVERS_DIR,
+                                     "--pki", HBR_TEST_PKI_DIR};
+    return Launch("/usr/bin/env", args, "hbr-world");
+}
+
+std::map<std::string, std::string> ModemSim::WorldAgentEnv(int sleepDivisor) const
+{
+    std::map<std::string, std::string> env = env_;
+    env["HBR_SLEEP_DIVISOR"] = std::to_string(sleepDivisor);
+    return env;
+}
+
+bool ModemSim::Launch(const std::string &exe, const std::vector<std::string> &args, const char *name)
+{
     int errFd = open((dir_ / "sim.stderr").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     int pipeFds[2];
     if (errFd < 0 || pipe2(pipeFds, O_CLOEXEC) != 0) {
@@ -25,17 +51,19 @@ bool ModemSim::Start(const std::vector<std::string> &options)
         if (errFd >= 0) close(errFd);
         return false;
     }
-    pid_ = hbr_test::StartChildProcess(exe_, args, nullptr, pipeFds[1], errFd);
+    std::vector<std::string> argv = args;
+    if (exe == "/usr/bin/env") argv.insert(argv.begin(), exe);
+    pid_ = hbr_test::StartChildProcess(exe, argv, nullptr, pipeFds[1], errFd);
     close(errFd);
     close(pipeFds[1]);
 
-    // NAME=value lines, then READY; EOF or 20 s of silence means it failed.
+    // NAME=value lines, then READY; EOF or 30 s of silence means it failed.
     env_.clear();
     std::string pending;
     bool ready = false;
     while (pid_ > 0 && !ready) {
         pollfd p = {pipeFds[0], POLLIN, 0};
-        int r = poll(&p, 1, 20000);
+        int r = poll(&p, 1, 30000);
         if (r < 0 && errno == EINTR) continue;
         char buffer[512];
         ssize_t n = r > 0 ? read(pipeFds[0], buffer, sizeof(buffer)) : 0;
@@ -56,7 +84,7 @@ bool ModemSim::Start(const std::vector<std::string> &options)
     close(pipeFds[0]);
     if (!ready) {
         Stop();
-        ADD_FAILURE() << "hbr-modem-sim did not start:\n" << Stderr();
+        ADD_FAILURE() << name << " did not start:\n" << Stderr() << hbrtest::ReadFile(dir_ / "world/world.err");
         return false;
     }
     return true;
@@ -64,6 +92,8 @@ bool ModemSim::Start(const std::vector<std::string> &options)
 
 void ModemSim::Stop()
 {
+    // hbr-world stops and reaps its peers on SIGTERM.
+    if (pid_ > 0 && world_ && Terminate(20000) >= 0) return;
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {

@@ -1,4 +1,5 @@
-// ModemSim: runs hbr-modem-sim for a test in a temp folder of its own and
+// ModemSim: runs hbr-modem-sim (or the whole world of peers through
+// hbr-world) for a test in a temp folder of its own and
 // waits for its READY line; gives the environment for AgentProcess::Start,
 // sends control commands and reads the records. Stop() (also run by the
 // destructor) kills and reaps it; Terminate() stops it the way a person
@@ -26,6 +27,13 @@ public:
     // Starts it with these options besides the paths (e.g. {"--platform",
     // "1"}); false (with a test failure) when it does not come up.
     bool Start(const std::vector<std::string> &options = {});
+    // The whole world instead (tools/world/hbr-world): the module, the
+    // SM-DP+, the bootstrap and cloud servers and the NTP server from a
+    // scenario (JSON text). Env() then gives everything hbr-world printed;
+    // Stop() ends every peer.
+    bool StartWorld(const std::string &scenarioJson);
+    // hbr-world's environment for the agent, with the divisor.
+    std::map<std::string, std::string> WorldAgentEnv(int sleepDivisor) const;
     void Stop();
     // SIGTERM; answers the exit code, or -1 when it did not end in time.
     int Terminate(int timeoutMs = 10000);
@@ -51,7 +59,10 @@ public:
                         int timeoutMs = 30000) const;
 
 private:
+    bool Launch(const std::string &exe, const std::vector<std::string> &args, const char *name);
+
     hbrtest::TempDir dir_;
+    bool world_ = false;
     std::string exe_;
     pid_t pid_ = -1;
     std::map<std::string, std::string> env_;

@@ -8,6 +8,7 @@
 
 #include "config_test_util.h"
 #include "fresh_process.h"
+#include "httpmedia_curl.h"
 #include "lpa_core_log.h"
 #include "lpa_core_memory.h"
 #include "lpa_hex.h"
@@ -298,7 +299,7 @@ TEST_F(ConfigTest, CurlOptionsNeedTheMediaAndSurviveItsRecreation)
     EXPECT_FALSE(lpaManagerGetConfigParameter("CURL_TIMEOUT", LPA_PARAMETER_TYPE_LONG, &value, sizeof(value)));
     EXPECT_EQ(TakeError(), 0u);
 
-    ASSERT_TRUE(httpMediaManagerInitialize());
+    ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     EXPECT_TRUE(SetText("CURL_TIMEOUT", "5"));
     EXPECT_EQ(GetLong("CURL_TIMEOUT"), 5);
     EXPECT_TRUE(SetText("curl_connect_timeout", "0"));
@@ -316,7 +317,7 @@ TEST_F(ConfigTest, CurlOptionsNeedTheMediaAndSurviveItsRecreation)
     EXPECT_EQ(GetLong("CURL_CONNECT_TIMEOUT"), 0);
 
     ASSERT_TRUE(httpMediaManagerDelete());
-    ASSERT_TRUE(httpMediaManagerInitialize());
+    ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     EXPECT_EQ(GetLong("CURL_TIMEOUT"), 5);
     EXPECT_EQ(GetLong("CURL_CONNECT_TIMEOUT"), 0);
 
@@ -338,7 +339,7 @@ protected:
 TEST_F(ConfigFileTest, LoadsEveryUsableLine)
 {
     HBR_RUN_IN_FRESH_PROCESS();
-    ASSERT_TRUE(httpMediaManagerInitialize());
+    ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     std::string text =
         "  # a comment after two blanks\r\n"
         "\t; a comment\r\n"
@@ -397,7 +398,7 @@ TEST_F(ConfigFileTest, LoadsEveryUsableLine)
 
     // The file's time-out outlives the media it was set through.
     ASSERT_TRUE(httpMediaManagerDelete());
-    ASSERT_TRUE(httpMediaManagerInitialize());
+    ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     EXPECT_EQ(GetLong("CURL_TIMEOUT"), 7);
 }
 

@@ -9,6 +9,7 @@
 
 #include "curl_environment.h"
 #include "download_test_util.h"
+#include "httpmedia_curl.h"
 #include "https_test_server.h"
 #include "lpa_httpmedia.h"
 #include "lpa_manager_config.h"
@@ -28,7 +29,7 @@ protected:
     {
         DownloadFixture::SetUp();
         ASSERT_TRUE(HttpsTestServer::EnsurePki());
-        ASSERT_TRUE(httpMediaManagerInitialize());
+        ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
         ASSERT_TRUE(lpaManagerSetCertPath(HttpsTestServer::PkiFile("ca.crt").c_str()));
         HttpsServerOptions options;
         options.role = "smdp";

@@ -15,6 +15,7 @@
 #include "config_test_util.h"
 #include "curl_environment.h"
 #include "es10b.h"
+#include "httpmedia_curl.h"
 #include "es9plus_client.h"
 #include "https_test_server.h"
 #include "lpa_core_memory_internal.h"
@@ -37,7 +38,7 @@ protected:
         ConfigFixture::SetUp();
         std::memset(&data_, 0, sizeof(data_));
         ASSERT_TRUE(HttpsTestServer::EnsurePki());
-        ASSERT_TRUE(httpMediaManagerInitialize());
+        ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
         ASSERT_TRUE(lpaManagerSetCertPath(HttpsTestServer::PkiFile("ca.crt").c_str()));
         callbacks_ = EventCallbacks(&events_);
         liveAtStart_ = lpaCoreMemoryTestCounters().liveBlocks;

@@ -99,7 +99,7 @@ protected:
         ConfigFixture::SetUp();
         events.clear();
         ASSERT_TRUE(HttpsTestServer::EnsurePki());
-        ASSERT_TRUE(httpMediaManagerInitialize());
+        ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     }
     void TearDown() override
     {
@@ -422,9 +422,9 @@ TEST_F(CurlDriverTest, PostNeedsInitAndArguments)
     EXPECT_EQ(httpMediaOptionValues.longOption[HTTP_MEDIA_OPTION_TIMEOUT - HTTP_MEDIA_LONG_OPTION_FIRST], 60);
 
     // Creating twice keeps the first record.
-    ASSERT_TRUE(httpMediaManagerInitialize());
+    ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     THTTPMedia *first = _httpMedia;
-    EXPECT_FALSE(httpMediaManagerInitialize());
+    EXPECT_FALSE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     EXPECT_EQ(_httpMedia, first);
 }
 
@@ -479,7 +479,7 @@ TEST_F(CurlDriverTest, CallbackRegistration)
     // A new driver forgets the callback.
     ASSERT_TRUE(httpMediaManagerSetCallbackEventExecutionError(RecordEvent));
     ASSERT_TRUE(httpMediaManagerDelete());
-    ASSERT_TRUE(httpMediaManagerInitialize());
+    ASSERT_TRUE(httpMediaManagerInitialize(New_HTTPMediaCurl, Delete_HTTPMediaCurl));
     EXPECT_TRUE(httpMediaManagerSetCallbackEventExecutionError(RecordEvent));
 }
 

@@ -25,7 +25,7 @@ protected:
     {
         EngineFixture::SetUp();
         liveBlocks_ = lpaCoreMemoryTestCounters().liveBlocks;
-        ASSERT_TRUE(seMediaManagerInitialize());
+        ASSERT_TRUE(seMediaManagerInitialize(New_SEMediaGenericModem, Delete_SEMediaGenericModem));
     }
 
     void TearDown() override

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -453,6 +454,29 @@ TEST_F(MbnClient, InterfaceStateChanges)
         seen.emplace_back(c.text, c.a);
     }
     EXPECT_EQ((std::vector<std::pair<std::string, ULONG>>{{"IF0", 1}, {"IF0", 0}, {"IF0", 1}, {"IF0", 0}}), seen);
+}
+
+// Disconnected, the client sleeps on the way to the socket: no attempts
+// while nothing changes there, and a server started later in a folder that
+// did not exist yet is joined before the 5 s safety retry could come round.
+TEST_F(MbnClient, DisconnectedClientWaitsForTheSocket)
+{
+    advise();
+    server_->stop();
+    ASSERT_TRUE(sink_.waitFor("state")); // IF0 gone
+    std::string folder = dir_ / "later";
+    hbrtest::ScopedEnv env("HBR_MBN_SOCKET", (folder + "/mbn.sock").c_str());
+    ASSERT_FALSE(hbrDeviceServiceReconnect()); // the client now watches for the new path
+    unsigned long before = hbrDeviceServiceAttemptCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_LE(hbrDeviceServiceAttemptCount() - before, 1u);
+
+    ASSERT_EQ(0, ::mkdir(folder.c_str(), 0700));
+    DeviceServiceServer later(folder + "/mbn.sock", [](const std::string &cmd) { return cmd; }, "IF1");
+    ASSERT_TRUE(later.start());
+    ASSERT_TRUE(sink_.waitFor("state", 2, 2500));
+    EXPECT_EQ("IF1", sink_.calls().back().text);
+    EXPECT_EQ(0u, sink_.calls().back().a); // arrival
 }
 
 // A module that answers the handshake, then follows a script.

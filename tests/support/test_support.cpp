@@ -18,14 +18,11 @@ extern char **environ;
 
 namespace hbrtest {
 
-TempDir::TempDir()
+TempDir::TempDir() : path_(hbr_test::MakeTempDir("hbrtest"))
 {
-    char tmpl[] = "/tmp/hbrtest.XXXXXX";
-    char *p = mkdtemp(tmpl);
-    if (p == nullptr) {
+    if (path_.empty()) {
         std::abort();
     }
-    path_ = p;
 }
 
 TempDir::~TempDir()

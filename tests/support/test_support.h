@@ -19,7 +19,7 @@ using hbr_test::ReadFile;
 using hbr_test::RemoveTree;
 using hbr_test::WriteFile;
 
-// A fresh folder (mkdtemp), removed with its contents on destruction.
+// A fresh folder (hbr_test::MakeTempDir), removed with its contents on destruction.
 class TempDir {
 public:
     TempDir();

@@ -59,12 +59,17 @@ CNF
 # Makes throw-away deployment data for the agent's cloud client (RSA 2048),
 # replacing what the folders held:
 #   DATADIR:   bootstrap_ca.pem, cloud_ca.pem, client_cert.pem, client_key.pem
-#              (client CA, EKU clientAuth) and deployment.conf (bootstrap URL
+#              (client CA, EKU clientAuth), smdp_root_ci.pem (a test root CI,
+#              EC P-256, CR LF line ends and none after the last line) and
+#              deployment.conf (bootstrap URL
 #              on a port where nothing listens, NTP 127.0.0.1:123, random
 #              salt template, seed and fallback nonce)
 #   SERVERDIR: bootstrap_server.crt/.key (bootstrap CA), cloud_server.crt/.key
 #              (cloud CA), both IP:127.0.0.1 + DNS:localhost, EKU serverAuth;
 #              client_ca.pem; unrelated_ca.pem (a CA that signed nothing here);
+#              smdp_server.crt/.key (the SM-DP+ TLS certificate, EC P-256,
+#              signed by the test root CI, IP:127.0.0.1 + DNS:localhost, EKU
+#              serverAuth);
 #              bootstrap_expired.crt/.key (bootstrap CA, valid only during
 #              2020) and bootstrap_wrongname.crt/.key (bootstrap CA,
 #              DNS:wrong-name.invalid only)
@@ -99,8 +104,20 @@ make_deployment() { # datadir serverdir
   dleaf cloud_server cloud_ca "localhost" serverAuth "IP:127.0.0.1,DNS:localhost"
   dleaf bootstrap_wrongname bootstrap_ca "wrong-name.invalid" serverAuth "DNS:wrong-name.invalid"
   make_expired_leaf "$tmp/bootstrap_ca.pem" "$tmp/bootstrap_ca.key" "$tmp/bootstrap_expired" "${rsa[@]}"
+  # The SM-DP+ side: a test root CI and the TLS certificate it signed.
+  local ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+  openssl req -x509 "${ec[@]}" -keyout "$tmp/smdp_ci.key" -out "$tmp/smdp_ci.pem" -days 3650 \
+    -subj "/CN=Hollowbright Test Root CI" -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  openssl req -new "${ec[@]}" -keyout "$tmp/smdp_server.key" -out "$tmp/smdp_server.csr" -subj "/CN=localhost" 2>/dev/null
+  printf '%s\n' "basicConstraints=critical,CA:FALSE" "keyUsage=critical,digitalSignature" \
+    "extendedKeyUsage=serverAuth" "subjectAltName=IP:127.0.0.1,DNS:localhost" > "$tmp/smdp_server.ext"
+  openssl x509 -req -in "$tmp/smdp_server.csr" -CA "$tmp/smdp_ci.pem" -CAkey "$tmp/smdp_ci.key" -CAcreateserial \
+    -days 3650 -extfile "$tmp/smdp_server.ext" -out "$tmp/smdp_server.crt" 2>/dev/null
   mkdir -p "$tmp/data" "$tmp/servers"
   cp "$tmp/bootstrap_ca.pem" "$tmp/cloud_ca.pem" "$tmp/data/"
+  # CR LF line ends, none after "-----END CERTIFICATE-----".
+  sed 's/$/\r/' "$tmp/smdp_ci.pem" | head -c -2 > "$tmp/data/smdp_root_ci.pem"
   cp "$tmp/client.crt" "$tmp/data/client_cert.pem"
   cp "$tmp/client.key" "$tmp/data/client_key.pem"
   local salt
@@ -113,7 +130,7 @@ SALT_TEMPLATE=$salt
 RAND_SEED=$(alnum 6)
 FALLBACK_NONCE=$(openssl rand -hex 16)
 CONF
-  for n in bootstrap_server cloud_server bootstrap_wrongname bootstrap_expired; do cp "$tmp/$n.crt" "$tmp/$n.key" "$tmp/servers/"; done
+  for n in bootstrap_server cloud_server smdp_server bootstrap_wrongname bootstrap_expired; do cp "$tmp/$n.crt" "$tmp/$n.key" "$tmp/servers/"; done
   cp "$tmp/client_ca.pem" "$tmp/unrelated_ca.pem" "$tmp/servers/"
   touch "$tmp/data/.complete"
   rm -rf "$data" "$servers"

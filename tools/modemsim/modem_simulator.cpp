@@ -430,6 +430,26 @@ std::string Simulator::control(const std::string &line)
             << " port=" << (pty_.running() ? pty_.linkPath() : std::string("off"));
         return out.str();
     }
+    if (command == "euicc" && args.empty()) {
+        std::ostringstream out;
+        withModule([&](hbrsim::Module &m) {
+            out << "OK eid=" << hbrsim::toHex(m.state().eid) << " slot=" << m.config.activeSlot
+                << " prov_iccid=" << m.config.provIccid << " profiles=";
+            const char *separator = "";
+            for (const hbrsim::Profile &p : m.state().profiles) {
+                out << separator << hbrsim::iccidToDigits(p.iccid) << ":" << static_cast<int>(p.profileClass) << ":"
+                    << (p.state != 0 ? "enabled" : "disabled");
+                separator = ",";
+            }
+            out << " channels=";
+            separator = "";
+            for (int channel : m.openChannels()) {
+                out << separator << channel;
+                separator = ",";
+            }
+        });
+        return out.str();
+    }
     if (command == "quit" && args.empty()) {
         quit_ = true;
         return "OK";

@@ -136,10 +136,18 @@ std::string Module::pctpoc(const std::string &args)
     if (operation == 3) {
         if (!rest.empty()) return kReplyError;
         ++commands.syncCount;
+        // The module's profile-list sync: its first provisioning profile
+        // becomes the enabled one (an ES10c EnableProfile through the
+        // ISD-R, so the eUICC's rules and notifications apply) and its
+        // ICCID is what AT+GTPCTPOC? reports.
         config.provIccid.clear();
         for (const Profile &p : state().profiles) {
             if (p.profileClass == ClassProvisioning) {
                 config.provIccid = iccidToDigits(p.iccid);
+                if (p.state == 0) {
+                    Bytes request = tlv(0xBF31, {tlv(0xA0, {tlv(0x5A, p.iccid)}), tlv(0x81, Bytes{0x00})});
+                    euicc.isdr.process(request, nullptr);
+                }
                 break;
             }
         }

@@ -1,10 +1,10 @@
-#include "httpmedia_curl.h"
+#include "driver/httpmedia_curl.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 
 /* Process-wide driver state: the version number seen by the last init and
  * the registered execution-error callback. */
@@ -20,11 +20,6 @@ static const char *const _requestHeaders[] = {
     "User-Agent: gsma-rsp-lpad",
     "Expect:",
 };
-
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
 
 static const char *_curlText(CURLcode code)
 {
@@ -512,6 +507,6 @@ bool _httpMediaSetCallbackEventExecutionError(THTTPMedia *media, LpaEventExecuti
         result = true;
     }
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- httpmedia_curl :> _httpMediaSetCallbackEventExecutionError() return res=%s",
-               _boolText(result));
+               lpaBoolText(result));
     return result;
 }

@@ -17,7 +17,7 @@
 
 #include <curl/curl.h>
 
-#include "lpa_httpmedia.h"
+#include "server/http_media.h"
 
 #ifdef __cplusplus
 extern "C" {

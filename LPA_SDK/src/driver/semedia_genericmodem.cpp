@@ -1,24 +1,19 @@
-#include "semedia_genericmodem.h"
+#include "driver/semedia_genericmodem.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
-#include "at_transport.h"
-#include "lpa_hex.h"
-#include "lpa_core_log.h"
-#include "lpa_core_memory.h"
+#include "driver/at_transport.h"
+#include "runtime/lpa_hex.h"
+#include "runtime/lpa_core_log.h"
+#include "runtime/lpa_core_memory.h"
 
 int32_t _seMediaGenericModemPseudoPort = 0;
 char _seMediaGenericModemReply[SE_MEDIA_GENERIC_MODEM_REPLY_SIZE];
 LpaEventExecutionErrorCallback _seMediaGenericModemCallback = NULL;
 
 static const char _resetCommand[] = "AT+CFUN=1,1\r";
-
-static const char *_boolText(bool value)
-{
-    return value ? "true" : "false";
-}
 
 static TSEMediaGenericModem *_modemOf(TSEMedia *media)
 {
@@ -39,7 +34,7 @@ static void _clearChannel(TSEMediaGenericModem *modem)
 /* Exit trace of the operations that write one. */
 static bool _traceExit(const char *function, bool result)
 {
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_external :> %s() return res=%s", function, _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_external :> %s() return res=%s", function, lpaBoolText(result));
     return result;
 }
 
@@ -183,7 +178,7 @@ bool _seMediaGenericModemSetCallbackEventExecutionError(TSEMedia *media, LpaEven
         _seMediaGenericModemCallback = NULL;
         result = true;
     }
-    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_genericmodem :> %s() return res=%s", name, _boolText(result));
+    lpaCoreLog(LPA_LOG_LEVEL_DEB, "-- semedia_genericmodem :> %s() return res=%s", name, lpaBoolText(result));
     return result;
 }
 

@@ -15,7 +15,7 @@
 #include <stdint.h>
 
 #include "lpa.h"
-#include "se_media_manager.h"
+#include "card/se_media.h"
 
 #ifdef __cplusplus
 extern "C" {
