@@ -47,38 +47,43 @@ const char kAddress[] = "testsmdpplus1.example.com";
 const char kTransactionId[] = "0102030405060708090A0B0C0D0E0F10";
 const char kBase64[] = "vzgDAgEA";
 
-// Installs the answer; the server data is freed by the caller.
+// Installs the answer.
 void Serve(const uint8_t *data, size_t size)
 {
     g_answer = Text(data, size);
     _httpMedia = &g_media;
 }
 
-[[maybe_unused]] void FuzzInitiateAuthentication(const uint8_t *data, size_t size)
+// One request over fresh server data, freed afterwards.
+template <typename Request>
+void WithServerData(const uint8_t *data, size_t size, Request request)
 {
     Serve(data, size);
     TServerData server;
     memset(&server, 0, sizeof(server));
-    lpaManagerES9Plus_InitiateAuthentication(&server, nullptr, kBase64, kBase64, kAddress);
+    request(&server);
     freeDownloadServerData(&server);
+}
+
+[[maybe_unused]] void FuzzInitiateAuthentication(const uint8_t *data, size_t size)
+{
+    WithServerData(data, size, [](TServerData *server) {
+        lpaManagerES9Plus_InitiateAuthentication(server, nullptr, kBase64, kBase64, kAddress);
+    });
 }
 
 [[maybe_unused]] void FuzzAuthenticateClient(const uint8_t *data, size_t size)
 {
-    Serve(data, size);
-    TServerData server;
-    memset(&server, 0, sizeof(server));
-    lpaManagerAuthenticateClient(&server, nullptr, kTransactionId, kAddress, kBase64);
-    freeDownloadServerData(&server);
+    WithServerData(data, size, [](TServerData *server) {
+        lpaManagerAuthenticateClient(server, nullptr, kTransactionId, kAddress, kBase64);
+    });
 }
 
 [[maybe_unused]] void FuzzGetBoundProfilePackage(const uint8_t *data, size_t size)
 {
-    Serve(data, size);
-    TServerData server;
-    memset(&server, 0, sizeof(server));
-    lpaManagerGetBoundProfilePackage(&server, nullptr, kTransactionId, kAddress, kBase64);
-    freeDownloadServerData(&server);
+    WithServerData(data, size, [](TServerData *server) {
+        lpaManagerGetBoundProfilePackage(server, nullptr, kTransactionId, kAddress, kBase64);
+    });
 }
 
 // The answers that carry no data: the status check, handleNotification
