@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the project needs to build and test, on Debian 12.
 # Idempotent: when every package is present it makes no network call.
+# Extra package names on the command line are checked and installed too
+# (scripts/test.sh and scripts/fuzz.sh pass the fuzz build's compilers).
 set -euo pipefail
 
 PACKAGES=(
@@ -8,6 +10,7 @@ PACKAGES=(
   libcurl4-openssl-dev libssl-dev libcjson-dev
   libgtest-dev googletest libbenchmark-dev
   python3 openssl binutils
+  "$@"
 )
 
 missing=()

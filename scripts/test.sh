@@ -2,6 +2,8 @@
 # Builds everything (tests and benchmarks) and runs every test through CTest.
 #   scripts/test.sh             plain build in build/
 #   scripts/test.sh --sanitize  AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
+# The plain run also builds the fuzz programs (tests/fuzz) with clang 14 in
+# build-fuzz/ and replays their committed corpora once, without mutation.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +24,11 @@ cmake -S . -B "$build" "${opts[@]}"
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)"
+
+if [[ "$build" == build ]]; then
+  cd ..
+  bash scripts/setup.sh clang-14 libclang-rt-14-dev
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DHBR_FUZZ=ON -DHBR_BUILD_TESTS=OFF -DHBR_BUILD_BENCH=OFF
+  cmake --build build-fuzz -j"$(nproc)" --target hbr_fuzz_targets
+  ctest --test-dir build-fuzz -L fuzz --output-on-failure -j"$(nproc)"
+fi

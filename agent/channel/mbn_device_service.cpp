@@ -184,12 +184,9 @@ HRESULT CMbnDeviceServicesEventsMonitor::OnEventNotification(IMbnDeviceService *
     }
     HBR_LOG_ERROR("CMbnDeviceServicesEventsIndicate::OnEventNotification SafeArrayToString success(%s)",
                   text.c_str());
-    if (text.find("+GTPCTPOC: ACTIVE") != std::string::npos) {
-        RaiseIotServiceRequest(IotServiceRequest::Active);
-    } else if (text.find("+GTPCTPOC: DEACTIVE") != std::string::npos) {
-        RaiseIotServiceRequest(IotServiceRequest::Deactive);
-    } else if (text.find("+GTPCTPOC: CHECK") != std::string::npos) {
-        RaiseIotServiceRequest(IotServiceRequest::Check);
+    IotServiceRequest request;
+    if (IotServiceRequestOfText(text, &request)) {
+        RaiseIotServiceRequest(request);
     } else {
         HBR_LOG_ERROR("CMbnDeviceServicesEventsIndicate::OnEventNotification other notify data, do not care");
     }
@@ -558,6 +555,20 @@ int SafeArrayToString(SAFEARRAY *array, std::string *text)
 }
 
 // ---- IoT service requests -----------------------------------------------------
+
+bool IotServiceRequestOfText(const std::string &text, IotServiceRequest *request)
+{
+    if (text.find("+GTPCTPOC: ACTIVE") != std::string::npos) {
+        *request = IotServiceRequest::Active;
+    } else if (text.find("+GTPCTPOC: DEACTIVE") != std::string::npos) {
+        *request = IotServiceRequest::Deactive;
+    } else if (text.find("+GTPCTPOC: CHECK") != std::string::npos) {
+        *request = IotServiceRequest::Check;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 void RaiseIotServiceRequest(IotServiceRequest request)
 {

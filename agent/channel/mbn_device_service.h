@@ -113,5 +113,8 @@ int SafeArrayToString(SAFEARRAY *array, std::string *text);
 // and 7; CHECK never), logging either way.
 enum class IotServiceRequest { Active, Deactive, Check };
 void RaiseIotServiceRequest(IotServiceRequest request);
+// The request a notification text carries ("+GTPCTPOC: ACTIVE", "DEACTIVE"
+// or "CHECK", the first that occurs in this order); false for other texts.
+bool IotServiceRequestOfText(const std::string &text, IotServiceRequest *request);
 
 #endif

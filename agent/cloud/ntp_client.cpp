@@ -68,6 +68,24 @@ SOCKET ConnectNtpServer()
     return INVALID_SOCKET;
 }
 
+int64_t NtpReplyUtcTime(const unsigned char *packet, size_t length)
+{
+    if (length < kNtpPacketSize) {
+        HBR_LOG_INFO("NTP reply too short: %d bytes", static_cast<int>(length));
+        return -1;
+    }
+    uint32_t seconds;
+    std::memcpy(&seconds, packet + 40, sizeof seconds);
+    seconds = ntohl(seconds);
+    if (seconds == 0) {
+        HBR_LOG_INFO("NTP reply has no transmit time.");
+        return -1;
+    }
+    int64_t result = static_cast<int64_t>(seconds) - kNtpToUnixSeconds;
+    HBR_LOG_INFO("UTC time: %lld", static_cast<long long>(result));
+    return result;
+}
+
 int64_t GetNtpUtcTime()
 {
     unsigned char packet[kNtpPacketSize] = {0};
@@ -98,18 +116,8 @@ int64_t GetNtpUtcTime()
                                      reinterpret_cast<struct sockaddr *>(&from), &fromLen);
                 if (n == SOCKET_ERROR) {
                     HBR_LOG_INFO("recvfrom failed with error: %d", WSAGetLastError());
-                } else if (static_cast<size_t>(n) < kNtpPacketSize) {
-                    HBR_LOG_INFO("NTP reply too short: %d bytes", static_cast<int>(n));
                 } else {
-                    uint32_t seconds;
-                    std::memcpy(&seconds, packet + 40, sizeof seconds);
-                    seconds = ntohl(seconds);
-                    if (seconds == 0) {
-                        HBR_LOG_INFO("NTP reply has no transmit time.");
-                    } else {
-                        result = static_cast<int64_t>(seconds) - kNtpToUnixSeconds;
-                        HBR_LOG_INFO("UTC time: %lld", static_cast<long long>(result));
-                    }
+                    result = NtpReplyUtcTime(packet, static_cast<size_t>(n));
                 }
             }
         }

@@ -4,11 +4,16 @@
 
 #include <winsock2.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 // Unix seconds from one SNTP exchange, or -1.
 int64_t GetNtpUtcTime();
+
+// Unix seconds from an SNTP reply's transmit time, or -1 for a reply
+// shorter than 48 bytes or without a transmit time.
+int64_t NtpReplyUtcTime(const unsigned char *packet, size_t length);
 
 // A UDP socket connected to the NTP server, or INVALID_SOCKET.
 SOCKET ConnectNtpServer();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <new>
 #include <stdexcept>
 
@@ -155,10 +156,14 @@ std::string EncodeValueName(const std::string &name)
     return out;
 }
 
+} // namespace
+
 std::string DecodeValueName(const std::string &enc)
 {
     return enc == "@" ? std::string() : Unescape(enc);
 }
+
+namespace {
 
 std::vector<std::string> SplitPath(const char *path)
 {
@@ -184,27 +189,6 @@ std::vector<std::string> SplitPath(const char *path)
 }
 
 // ---- values file ----
-struct StoredValue {
-    std::string name;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-};
-
-struct ValuesFile {
-    uint64_t serial = 0;
-    std::vector<StoredValue> values;
-
-    StoredValue *Find(const std::string &name)
-    {
-        for (auto &v : values) {
-            if (IEquals(v.name, name)) {
-                return &v;
-            }
-        }
-        return nullptr;
-    }
-};
-
 // A decimal number of digits only, at most `max`; nothing can wrap.
 bool ParseDecimal(const std::string &text, uint64_t max, uint64_t *out)
 {
@@ -268,6 +252,57 @@ bool ParseValueLine(const std::string &line, StoredValue *v)
     return true;
 }
 
+} // namespace
+
+StoredValue *ValuesFile::Find(const std::string &name)
+{
+    for (auto &v : values) {
+        if (IEquals(v.name, name)) {
+            return &v;
+        }
+    }
+    return nullptr;
+}
+
+LSTATUS ParseValuesText(const std::string &text, ValuesFile *vf, bool headerOnly)
+{
+    size_t pos = 0;
+    auto nextLine = [&](std::string *line) {
+        if (pos >= text.size()) {
+            return false;
+        }
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        line->assign(text, pos, end - pos);
+        pos = end + 1;
+        return true;
+    };
+    std::string line;
+    std::vector<std::string> header;
+    if (!nextLine(&line) || (header = SplitFields(line)).size() != 2 || header[0] != kValuesMagic ||
+        !ParseDecimal(header[1], UINT64_MAX, &vf->serial)) {
+        return kRegistryCorrupt;
+    }
+    if (headerOnly) {
+        return ERROR_SUCCESS;
+    }
+    while (nextLine(&line)) {
+        if (line.empty()) {
+            continue;
+        }
+        StoredValue v;
+        if (!ParseValueLine(line, &v)) {
+            return kRegistryCorrupt;
+        }
+        vf->values.push_back(std::move(v));
+    }
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
 LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = false)
 {
     std::ifstream in(dir + "/" + kValuesFile, std::ios::binary);
@@ -278,26 +313,16 @@ LSTATUS ReadValues(const std::string &dir, ValuesFile *vf, bool headerOnly = fal
         }
         return ERROR_SUCCESS; // no values yet
     }
-    std::string line;
-    std::vector<std::string> header;
-    if (!std::getline(in, line) || (header = SplitFields(line)).size() != 2 || header[0] != kValuesMagic ||
-        !ParseDecimal(header[1], UINT64_MAX, &vf->serial)) {
-        return kRegistryCorrupt;
-    }
+    std::string text;
     if (headerOnly) {
-        return ERROR_SUCCESS;
+        std::getline(in, text);
+    } else {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    while (std::getline(in, line)) {
-        if (line.empty()) {
-            continue;
-        }
-        StoredValue v;
-        if (!ParseValueLine(line, &v)) {
-            return kRegistryCorrupt;
-        }
-        vf->values.push_back(std::move(v));
+    if (in.bad()) {
+        return 1117;
     }
-    return in.bad() ? 1117 : ERROR_SUCCESS;
+    return ParseValuesText(text, vf, headerOnly);
 }
 
 std::atomic<unsigned> g_tempCounter{0};

@@ -31,6 +31,28 @@ struct KeyState {
 };
 using Snapshot = std::map<std::string, KeyState>; // path below the watched key -> state
 
+// One stored value and a key's ".values" file.
+struct StoredValue {
+    std::string name;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+struct ValuesFile {
+    uint64_t serial = 0;
+    std::vector<StoredValue> values;
+
+    StoredValue *Find(const std::string &name); // case-insensitive
+};
+
+// The text of a ".values" file: the header line "HBRREG1 <serial>", then one
+// line per value, "<type> <byte count> <name> <hex or ->". Any other shape
+// gives ERROR_REGISTRY_CORRUPT (1015). With headerOnly only the serial is read.
+LSTATUS ParseValuesText(const std::string &text, ValuesFile *vf, bool headerOnly = false);
+
+// A value name as stored ("@" the default value, else escaped).
+std::string DecodeValueName(const std::string &enc);
+
 // The registry root folder (HBR_REGISTRY_ROOT or the default).
 std::string RegistryRootDir();
 

@@ -118,14 +118,20 @@ TEST_F(CloudRequestTest, BootstrapTransportOutcomes)
     EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:"));
 }
 
-TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCa)
+TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCaAndValidNames)
 {
-    hbr_test::CloudServerSettings settings;
-    settings.bootstrapCertificate = "cloud_server";
-    HBR_START_CLOUD_SERVERS(settings);
-    IotServiceFlowContext ctx;
-    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
-    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:60-"));
+    // Another CA's certificate, an expired one and one for another name.
+    for (const char *certificate : {"cloud_server", "bootstrap_expired", "bootstrap_wrongname"}) {
+        SCOPED_TRACE(certificate);
+        hbr_test::CloudServerSettings settings;
+        settings.bootstrapCertificate = certificate;
+        HBR_START_CLOUD_SERVERS(settings);
+        IotServiceFlowContext ctx;
+        EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+        EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:60-"));
+        EXPECT_EQ(0, servers_.bootstrap.RecordedCount());
+        servers_.Stop();
+    }
 }
 
 TEST_F(CloudRequestTest, OperCodeIsVerifiedByTheServer)
@@ -271,16 +277,27 @@ TEST_F(CloudRequestTest, SecretsStayOutOfTheLog)
     settings.bootstrapScript = "{\"apns\":[{\"apn\":\"internet,ipv4,pap,user," + password + ",3\",\"iccid\":[\"89\"]}]}";
     HBR_START_CLOUD_SERVERS(settings);
     IotServiceFlowContext ctx;
-    ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
-    ApnInfo info;
-    ASSERT_EQ(1, MatchAttachedApnInfo(ctx.apns, kIccid, &info));
-    ctx.done = 0;
-    ASSERT_EQ(1, GeteSIMProfileOperCodeFromHbrServer(kSn, kIccid, ctx));
-    ASSERT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 1, ctx));
+    std::string errors = hbr_test::CaptureStderr([&] {
+        ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+        ApnInfo info;
+        ASSERT_EQ(1, MatchAttachedApnInfo(ctx.apns, kIccid, &info));
+        ctx.done = 0;
+        ASSERT_EQ(1, GeteSIMProfileOperCodeFromHbrServer(kSn, kIccid, ctx));
+        ASSERT_EQ(1, SyncDeviceProfileStatusToHbrServer(kSn, kIccid, kEid, 1, ctx));
+    });
+    // The client key's body lines (base64, 64 characters each).
+    std::vector<std::string> keyLines;
+    for (const std::string &line : hbr_test::ReadLines(hbr_test::CloudServers::DeploymentFile("client_key.pem"))) {
+        if (line.size() == 64) keyLines.push_back(line);
+    }
+    ASSERT_FALSE(keyLines.empty());
     const std::string log = Log();
-    EXPECT_FALSE(Has(log, token));
-    EXPECT_FALSE(Has(log, password));
-    EXPECT_FALSE(Has(log, DeploymentRandSeed()));
+    for (const std::string &text : {log, errors}) {
+        EXPECT_FALSE(Has(text, token));
+        EXPECT_FALSE(Has(text, password));
+        EXPECT_FALSE(Has(text, DeploymentRandSeed()));
+        for (const std::string &line : keyLines) EXPECT_FALSE(Has(text, line));
+    }
     EXPECT_TRUE(Logged("[HBRAgentBootstrapQueryResp]:service token is Toke***"));
     EXPECT_TRUE(Logged("\"token\": \"Toke***\""));
     EXPECT_TRUE(Logged("APN: internet,ipv4,pap,user,Pass***,3"));

@@ -59,6 +59,12 @@ TEST_F(ModuleCommandsTest, CommandTextsAndModuleState)
     EXPECT_EQ(0, SendApnInfoToModule(5, nullptr));
     EXPECT_EQ(sent, Sent().size());
 
+    // A password reaches the module, never the log.
+    std::strcpy(apn.password, "ApnPasswordThatMustNotAppear");
+    EXPECT_EQ(1, SendApnInfoToModule(4, &apn));
+    EXPECT_EQ("ApnPasswordThatMustNotAppear", Sim().commands.apns.at(4).password);
+    EXPECT_FALSE(Logged("ApnPasswordThatMustNotAppear"));
+
     // Unterminated fields are read no further than their width.
     std::memset(&apn, 'A', sizeof apn);
     EXPECT_EQ(1, SendApnInfoToModule(5, &apn));

@@ -194,13 +194,19 @@ TEST_F(ProfileApiTest, CompactListCountsWhatDoesNotFit)
                                          {"DEB", "[LPASDKAPI] <lpaGetProfilesInfo_ex> terminated"}}));
 }
 
-TEST_F(ProfileApiTest, EidOver64BytesIsRefused)
+TEST_F(ProfileApiTest, EidOver64BytesOrMissingIsRefused)
 {
     Sim().faults().add(FaultRule::es10(0xBF3E).es10Answer(tlv(0xBF3E, tlv(0x5A, Bytes(65, 0x89)))));
     LpaEid eid;
     EXPECT_FALSE(lpaGetEID(&eid));
     EXPECT_EQ(Error(), (uint32_t)LPA_ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(eid.eidLength, 0u);
+    // An answer without the EID (as when its copy cannot be allocated)
+    // fails with a last error too.
+    Sim().faults().clear();
+    Sim().faults().add(FaultRule::es10(0xBF3E).es10Answer(tlv(0xBF3E, tlv(0x80, Bytes(1, 0)))));
+    EXPECT_FALSE(lpaGetEID(&eid));
+    EXPECT_EQ(Error(), (uint32_t)LPA_ERROR_LOCAL_PROFILE_UNABLE_TO_EXTRACT_DATA);
 }
 
 TEST_F(ProfileApiTest, LongAnswerInPiecesStillDecodes)

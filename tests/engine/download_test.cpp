@@ -299,11 +299,17 @@ TEST_F(DownloadTest, ConsentAnswersDecideTheCancelReason)
 
 TEST_F(DownloadTest, ConfirmationCodeIsHashedAndCheckedByTheServer)
 {
-    StartSmdp(Scenario("\"ccRequired\": true, \"confirmationCode\": \"1234\""));
-    // Given directly.
-    EXPECT_TRUE(lpaDownloadProfileWithConfirmationCode((Code() + "$$1").c_str(), "1234", nullptr, &result_));
+    // Given directly; the code reaches neither the log nor stderr.
+    const std::string secret = "CcThatMustNotAppear-5309";
+    StartSmdp(Scenario("\"ccRequired\": true, \"confirmationCode\": \"" + secret + "\""));
+    std::string errors = CaptureStderr([&] {
+        EXPECT_TRUE(lpaDownloadProfileWithConfirmationCode((Code() + "$$1").c_str(), secret.c_str(), nullptr, &result_));
+    });
     EXPECT_EQ(lpaGetErrorCode(), 0u);
     ASSERT_EQ(Es10Requests(0xBF21).size(), 1u);
+    lpaCoreLogFlush();
+    EXPECT_EQ(LogText().find(secret), std::string::npos);
+    EXPECT_EQ(errors.find(secret), std::string::npos);
     smdp_.Stop();
     // From the callback.
     hbrsim::seam::reset();

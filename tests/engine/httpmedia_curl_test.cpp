@@ -246,18 +246,24 @@ TEST_F(CurlDriverTest, VerifiesAgainstTheStoredCertPath)
     EXPECT_TRUE(HasLine("", "certificate path is : " + Ca()));
 }
 
-TEST_F(CurlDriverTest, UnknownIssuerFailsUntilPeerCheckIsOff)
+TEST_F(CurlDriverTest, UnknownIssuerOrExpiredFailsUntilPeerCheckIsOff)
 {
-    ASSERT_TRUE(StartServer(Serving("server2")));
-    Exchange refused = Run("/x");
-    EXPECT_FALSE(refused.ok);
-    EXPECT_EQ(refused.code, 0);
-    EXPECT_TRUE(FailedWith(60));
+    for (const char *certificate : {"server2", "expired"}) {
+        SCOPED_TRACE(certificate);
+        RestartLog();
+        ASSERT_TRUE(StartServer(Serving(certificate)));
+        Exchange refused = Run("/x");
+        EXPECT_FALSE(refused.ok);
+        EXPECT_EQ(refused.code, 0);
+        EXPECT_TRUE(FailedWith(60));
 
-    ASSERT_TRUE(httpMediaManagerSetBooleanOption(HTTP_MEDIA_OPTION_SSL_VERIFYPEER, false));
-    Exchange accepted = Run("/x");
-    EXPECT_TRUE(accepted.ok);
-    EXPECT_EQ(accepted.code, 200);
+        ASSERT_TRUE(httpMediaManagerSetBooleanOption(HTTP_MEDIA_OPTION_SSL_VERIFYPEER, false));
+        Exchange accepted = Run("/x");
+        EXPECT_TRUE(accepted.ok);
+        EXPECT_EQ(accepted.code, 200);
+        ASSERT_TRUE(httpMediaManagerSetBooleanOption(HTTP_MEDIA_OPTION_SSL_VERIFYPEER, true));
+        server_.Stop();
+    }
 }
 
 TEST_F(CurlDriverTest, WrongNameFailsUntilHostCheckIsOff)

@@ -4,7 +4,20 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <random>
+#include <thread>
+#include <string>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -186,6 +199,137 @@ TEST_F(HbrReg, ErrorTextsAndNoPartialChain)
         EXPECT_EQ("ERROR: Access is denied. (error 5)\n", r.err);
     }
     chmod((root() + "/HKLM/Have").c_str(), 0755);
+}
+
+// The value text of write number k: its number, then 24000 characters
+// that follow from it, so any mix of two writes is detected.
+std::string Numbered(int k)
+{
+    return "k=" + std::to_string(k) + ";" + std::string(24000, static_cast<char>('a' + k % 26));
+}
+
+// -1 when the text is no complete Numbered(k).
+int NumberOf(const std::string &text)
+{
+    if (text.compare(0, 2, "k=") != 0) return -1;
+    int k = std::atoi(text.c_str() + 2);
+    return text == Numbered(k) ? k : -1;
+}
+
+// Not a test of its own: the writer process of KilledWritersLeaveOldOrNewValues.
+TEST(HbrRegWriter, Loop)
+{
+    const char *from = std::getenv("HBR_TEST_REGISTRY_WRITER_FROM");  // set with HBR_REGISTRY_ROOT
+    if (from == nullptr) {
+        GTEST_SKIP() << "run by KilledWritersLeaveOldOrNewValues";
+    }
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Crash", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) _exit(2);
+    for (int k = std::atoi(from);; ++k) {
+        std::string text = Numbered(k);
+        RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                       static_cast<DWORD>(text.size() + 1));
+    }
+}
+
+// Kills a writer (hbr-reg, or a process writing through the registry API
+// as the agent does) at random points of its writes: every value reads back
+// as a complete old or new text, the store's lock is free again, the killed
+// writer's temp file is never a key or value, and the next write sweeps it.
+TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
+{
+    ASSERT_EQ(0, Reg({"add", "HKLM\\Crash", "/v", "V", "/d", Numbered(0), "/f"}).exitCode);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Crash", 0, KEY_ALL_ACCESS, &key));
+    auto read = [&] {
+        std::string text(30000, '\0');
+        DWORD size = static_cast<DWORD>(text.size()), type = 0;
+        LSTATUS rc = RegQueryValueExA(key, "V", nullptr, &type, reinterpret_cast<BYTE *>(&text[0]), &size);
+        EXPECT_EQ(ERROR_SUCCESS, rc);
+        text.resize(rc == ERROR_SUCCESS && size > 0 ? size - 1 : 0);
+        return NumberOf(text);
+    };
+    const std::string dir = root() + "/HKLM/Crash";
+    // Kills land anywhere in twice a whole run of hbr-reg.
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, Reg({"add", "HKLM\\Crash", "/v", "V", "/d", Numbered(0), "/f"}).exitCode);
+    const long spanMicros = std::max<long>(1000, std::chrono::duration_cast<std::chrono::microseconds>(
+                                                      std::chrono::steady_clock::now() - start).count());
+    std::mt19937 random(20260);
+    int last = 0;
+    int temps = 0;
+    int changed[2] = {0, 0};  // rounds that changed the value: API writer, hbr-reg
+    // 200 rounds per writer; 100 under AddressSanitizer, whose process
+    // start alone takes a tenth of a second.
+#if defined(__SANITIZE_ADDRESS__)
+    const int rounds = 200;
+#else
+    const int rounds = 400;
+#endif
+    for (int round = 1; round <= rounds; ++round) {
+        const bool tool = round % 2 == 1;
+        const int first = last + 1;
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            int quiet = open("/dev/null", O_WRONLY);
+            dup2(quiet, 1);
+            if (tool) {
+                std::string text = Numbered(first);
+                execl(HBR_REG_PATH, HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", text.c_str(), "/f",
+                      static_cast<char *>(nullptr));
+                _exit(127);
+            }
+            // A fresh process of this program (a forked copy of a threaded
+            // process may hold a lock forever), writing in a loop.
+            std::string from = std::to_string(first);
+            setenv("HBR_TEST_REGISTRY_WRITER_FROM", from.c_str(), 1);
+            execl("/proc/self/exe", "writer", "--gtest_filter=HbrRegWriter.Loop", static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % (2 * spanMicros)));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const int k = read();
+        ASSERT_GE(k, last) << "round " << round << ": corrupt or older value";
+        changed[tool] += k != last;
+        last = k;
+
+        int fd = open((root() + "/.lock").c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB)) << "round " << round << ": the store lock stayed held";
+        close(fd);
+
+        // Dot-names are never keys or values (every tenth round: a query
+        // lists the key's values and subkeys).
+        if (round % 10 == 0) {
+            auto r = Reg({"query", "HKLM\\Crash", "/s"});
+            EXPECT_EQ(0, r.exitCode) << r.err;
+            EXPECT_EQ(std::string::npos, r.out.find(".values"));
+            EXPECT_EQ(r.out.find("    V    REG_SZ    "), r.out.rfind("    V    REG_SZ    "));
+        }
+        if (DIR *d = opendir(dir.c_str())) {
+            while (dirent *e = readdir(d)) temps += std::strncmp(e->d_name, ".values.tmp.", 12) == 0;
+            closedir(d);
+        }
+    }
+    EXPECT_GT(temps, 0) << "no kill landed between a write and its rename";
+    EXPECT_GT(changed[0], rounds / 20) << "the API writer hardly wrote";
+    EXPECT_GT(changed[1], rounds / 20) << "hbr-reg hardly wrote";
+    std::printf("%d writes, %d/%d rounds changed the value, %d temp files left\n", last, changed[0], changed[1],
+                temps);
+    // The next writer sweeps the dead writers' temp files.
+    std::string text = Numbered(last + 1);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
+                                            static_cast<DWORD>(text.size() + 1)));
+    int left = 0;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) left += std::strncmp(e->d_name, ".values.tmp.", 12) == 0;
+        closedir(d);
+    }
+    EXPECT_EQ(0, left);
+    RegCloseKey(key);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #   ca2.crt/ca2.key            a second, unrelated CA
 #   server2.crt/server2.key    the same names, signed by ca2
 #   wrongname.crt/wrongname.key DNS:wrong-name.invalid only, signed by ca
+#   expired.crt/expired.key    IP:127.0.0.1 + DNS:localhost, signed by ca,
+#                              valid only during 2020
 #   longname.crt/longname.key  long host names under localhost (see below)
 #   rsp.der                    DER certificate (at most 1,533 bytes) that the
 #                              test SM-DP+/SM-DS answers as serverCertificate
@@ -19,6 +21,38 @@
 # Idempotent: a complete OUTDIR is left as it is. Nothing here is secret or
 # kept: the folder lives in the build tree.
 set -euo pipefail
+
+# A leaf for IP:127.0.0.1 and localhost, valid only during 2020, signed with
+# `openssl ca` (x509 -req cannot back-date notBefore).
+make_expired_leaf() { # ca-cert ca-key out-prefix newkey-options...
+  local cacrt=$1 cakey=$2 prefix=$3 db
+  shift 3
+  db=$(mktemp -d "$(dirname "$prefix")/.ca.XXXXXX")
+  : > "$db/index.txt"
+  cat > "$db/ca.cnf" <<CNF
+[ca]
+default_ca = test
+[test]
+database = $db/index.txt
+new_certs_dir = $db
+certificate = $cacrt
+private_key = $cakey
+default_md = sha256
+policy = any
+rand_serial = yes
+[any]
+commonName = supplied
+[leaf]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature,keyEncipherment
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1,DNS:localhost
+CNF
+  openssl req -new "$@" -keyout "$prefix.key" -out "$db/leaf.csr" -subj "/CN=localhost" 2>/dev/null
+  openssl ca -batch -config "$db/ca.cnf" -extensions leaf -startdate 20200101000000Z -enddate 20210101000000Z \
+    -notext -in "$db/leaf.csr" -out "$prefix.crt" 2>/dev/null
+  rm -rf "$db"
+}
 
 # --- Deployment mode ---------------------------------------------------------
 # make_test_pki.sh --deployment DATADIR SERVERDIR
@@ -35,7 +69,10 @@ set -euo pipefail
 #              client_ca.pem; unrelated_ca.pem (a CA that signed nothing here);
 #              smdp_server.crt/.key (the SM-DP+ TLS certificate, EC P-256,
 #              signed by the test root CI, IP:127.0.0.1 + DNS:localhost, EKU
-#              serverAuth)
+#              serverAuth);
+#              bootstrap_expired.crt/.key (bootstrap CA, valid only during
+#              2020) and bootstrap_wrongname.crt/.key (bootstrap CA,
+#              DNS:wrong-name.invalid only)
 make_deployment() { # datadir serverdir
   local data=$1 servers=$2 tmp
   mkdir -p "$(dirname "$data")" "$(dirname "$servers")"
@@ -65,6 +102,8 @@ make_deployment() { # datadir serverdir
   dleaf client client_ca "hbr-test-device" clientAuth
   dleaf bootstrap_server bootstrap_ca "localhost" serverAuth "IP:127.0.0.1,DNS:localhost"
   dleaf cloud_server cloud_ca "localhost" serverAuth "IP:127.0.0.1,DNS:localhost"
+  dleaf bootstrap_wrongname bootstrap_ca "wrong-name.invalid" serverAuth "DNS:wrong-name.invalid"
+  make_expired_leaf "$tmp/bootstrap_ca.pem" "$tmp/bootstrap_ca.key" "$tmp/bootstrap_expired" "${rsa[@]}"
   # The SM-DP+ side: a test root CI and the TLS certificate it signed.
   local ec=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
   openssl req -x509 "${ec[@]}" -keyout "$tmp/smdp_ci.key" -out "$tmp/smdp_ci.pem" -days 3650 \
@@ -91,7 +130,7 @@ SALT_TEMPLATE=$salt
 RAND_SEED=$(alnum 6)
 FALLBACK_NONCE=$(openssl rand -hex 16)
 CONF
-  for n in bootstrap_server cloud_server smdp_server; do cp "$tmp/$n.crt" "$tmp/$n.key" "$tmp/servers/"; done
+  for n in bootstrap_server cloud_server smdp_server bootstrap_wrongname bootstrap_expired; do cp "$tmp/$n.crt" "$tmp/$n.key" "$tmp/servers/"; done
   cp "$tmp/client_ca.pem" "$tmp/unrelated_ca.pem" "$tmp/servers/"
   touch "$tmp/data/.complete"
   rm -rf "$data" "$servers"
@@ -143,7 +182,7 @@ if [[ -z "${HBR_PKI_BASE_ONLY:-}" ]]; then
   exit 0
 fi
 # -------------------------------------------------------------------------
-if [[ -f "$out/.complete" && -f "$out/rsp.der" && -f "$out/euicc.der" ]]; then
+if [[ -f "$out/.complete" && -f "$out/rsp.der" && -f "$out/euicc.der" && -f "$out/expired.crt" ]]; then
   exit 0
 fi
 
@@ -181,6 +220,15 @@ make_ca ca2 "Unrelated Test CA"
 make_leaf server ca "IP:127.0.0.1,DNS:localhost"
 make_leaf server2 ca2 "IP:127.0.0.1,DNS:localhost"
 make_leaf wrongname ca "DNS:wrong-name.invalid"
+if [[ -f "$out/.complete" && ! -f "$out/expired.crt" ]]; then
+  # A folder made before expired.crt existed: add it in place.
+  make_expired_leaf "$out/ca.crt" "$out/ca.key" "$work/expired" "${newkey[@]}"
+  mv -f "$work/expired.key" "$out/expired.key"
+  mv -f "$work/expired.crt" "$out/expired.crt"
+  [[ ! -f "$out/rsp.der" || ! -f "$out/euicc.der" ]] || exit 0
+else
+  make_expired_leaf "$work/ca.crt" "$work/ca.key" "$work/expired" "${newkey[@]}"
+fi
 make_rsp() { # folder holding ca.crt/ca.key
   make_leaf rsp "$1" "RID:2.999.10.1,DNS:localhost"
   openssl x509 -in "$work/rsp.crt" -outform DER -out "$work/rsp.der"

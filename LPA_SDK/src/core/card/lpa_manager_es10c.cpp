@@ -122,12 +122,10 @@ static bool _extractResult(uint16_t outerTag, const uint8_t *data, size_t length
 
 /* ---- the profile list ---- */
 
-typedef void (*ProfileEntryVisitor)(const BerTLV *entry, void *context);
-
 /* Walks the E3 entries of a GetProfilesInfo answer (BF2D, then A0). False
  * (0x2108) when BF2D or A0 is missing; an empty or undecodable A0 has no
  * entries. */
-static bool _walkProfileInfoEntries(const uint8_t *data, size_t length, ProfileEntryVisitor visit, void *context)
+bool _walkProfileInfoEntries(const uint8_t *data, size_t length, ProfileEntryVisitor visit, void *context)
 {
     bool result = false;
     BerTLV *outer = berTLV_extractTagUInt16(TAG_GET_PROFILES_INFO, data, length, NULL);
@@ -585,6 +583,9 @@ bool lpaManagerES10c_GetEID(LpaEid *eid)
                         }
                         eid->eidLength = value->length;
                         result = true;
+                    } else {
+                        /* no EID in the answer, or no room to copy it */
+                        lpaSetLastErrorCode(LPA_ERROR_LOCAL_PROFILE_UNABLE_TO_EXTRACT_DATA);
                     }
                     berTLV_freeBerTLV(value);
                 }

@@ -80,6 +80,13 @@ bool _doProfileOperationByIccid(uint16_t tag, const uint8_t *iccid, size_t lengt
  * when the entry is too long or does not decode (false). */
 bool _updateProfileInfoFromBerTLV(void *record, const BerTLV *entry, uint8_t kind);
 
+typedef void (*ProfileEntryVisitor)(const BerTLV *entry, void *context);
+
+/* Walks the E3 entries of a GetProfilesInfo answer (BF2D, then A0). False
+ * (0x2108) when BF2D or A0 is missing; an empty or undecodable A0 has no
+ * entries. */
+bool _walkProfileInfoEntries(const uint8_t *data, size_t length, ProfileEntryVisitor visit, void *context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -48,6 +48,8 @@ static uint32_t s_liveBytes = 0;
 static uint32_t s_maxLiveBlocks = 0;
 static uint32_t s_maxLiveBytes = 0;
 static uint32_t s_totalBytes = 0;
+static LpaCoreMemoryCallRecorder s_callRecorder = NULL; /* tests only */
+static void *s_callRecorderContext = NULL;
 
 static int32_t s_knobs[7] = {0, 0, 0, 0, 0, 0, 0};
 
@@ -137,12 +139,21 @@ static bool getBlocSize(void *payload, uint32_t *size)
 }
 
 
+extern "C" void lpaCoreMemoryTestSetCallRecorder(LpaCoreMemoryCallRecorder recorder, void *context)
+{
+    s_callRecorder = recorder;
+    s_callRecorderContext = context;
+}
+
 extern "C" void *_lpaCoreMemoryAlloc(size_t size, const char *file, int line)
 {
     if (s_allocCalls == 0) {
         createTables();
     }
     uint32_t call = ++s_allocCalls;
+    if (s_callRecorder != NULL) {
+        s_callRecorder(call, file, line, s_callRecorderContext);
+    }
 
     if (size == 0) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "[LPASDKMEM] _lpaCoreMemoryAlloc() => No memory allocation for 0 bytes !!");

@@ -56,6 +56,12 @@ uint32_t lpaCoreMemoryTestFreeLiveEntries(void);
  * counters. The size is read from the header. */
 void lpaCoreMemoryTestReleaseRaw(void *payload);
 
+/* Test-only recorder of allocation calls: while set, every call of the
+ * tracked allocator (refused ones too) is reported with its call number
+ * (allocCalls after the call) and its file and line. NULL stops it. */
+typedef void (*LpaCoreMemoryCallRecorder)(uint32_t call, const char *file, int line, void *context);
+void lpaCoreMemoryTestSetCallRecorder(LpaCoreMemoryCallRecorder recorder, void *context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -667,7 +667,7 @@ static char *_skipWhiteSpace(char *text)
 }
 
 /* Handles one line (or one piece of a long line) of the file. */
-static void _configFileHandleLine(char *line)
+void _configFileHandleLine(char *line)
 {
     line[strcspn(line, "\r\n")] = '\0';
     char *entry = _skipWhiteSpace(line);

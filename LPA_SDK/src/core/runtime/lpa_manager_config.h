@@ -114,6 +114,11 @@ bool lpaManagerSetConfigFilePath(const char *path);
  * next call. */
 bool lpaConfigFileLoad(bool *present);
 
+/* Handles one line of the file (or one piece of a long line): sets the
+ * parameter it names, skips comments, blanks and restricted names. The
+ * line is changed in place. */
+void _configFileHandleLine(char *line);
+
 /* lpaManagerSetCertPath (exported) is declared in lpa_host.h. */
 
 /* Empties readerName, certPath and deviceInfoTlv (text and bytes), without
