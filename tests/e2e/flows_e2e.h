@@ -94,7 +94,12 @@ protected:
     void Stop()
     {
         ASSERT_TRUE(agentPtr_->Signal(SIGTERM));
-        EXPECT_EQ(0, agentPtr_->WaitExit());
+        int code = agentPtr_->WaitExit();
+        if (code != 0) {
+            // A sanitizer report or a crash: show its end.
+            std::string err = agentPtr_->Stderr();
+            EXPECT_EQ(0, code) << err.substr(err.size() > 6000 ? err.size() - 6000 : 0);
+        }
     }
     std::vector<std::string> Commands() const
     {
