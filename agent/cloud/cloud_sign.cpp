@@ -5,6 +5,7 @@
 #include <clog.h>
 #include <secret_mask.h>
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -219,4 +220,9 @@ void SetDefaultRandFile()
     }
     const std::string file = FolderOfPath(path) + ".rnd";
     setenv("RANDFILE", file.c_str(), 1);
+}
+
+void ReleaseThreadCryptoState()
+{
+    OPENSSL_thread_stop();
 }

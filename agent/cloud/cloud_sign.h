@@ -51,4 +51,9 @@ std::string LowerHex(const unsigned char *bytes, size_t n);
 // file. Call before any other thread exists.
 void SetDefaultRandFile();
 
+// Frees the calling thread's OpenSSL state (its random generators, its
+// error queue) now rather than in a destructor that may still be running
+// when the process exits. The worker thread calls it as it ends.
+void ReleaseThreadCryptoState();
+
 #endif

@@ -2,6 +2,8 @@
 
 #include "clog.h"
 
+#include <cloud_sign.h>
+
 #include <climits>
 #include <cstring>
 
@@ -166,6 +168,7 @@ DWORD WINAPI CStateWork::TheadWork(LPVOID param)
 {
     HBR_LOG_INFO("[Infomation][CStateWork::TheadWork] Enter TheadWork.");
     static_cast<CStateWork *>(param)->Work();
+    ReleaseThreadCryptoState();
     return 1;
 }
 
