@@ -1,0 +1,163 @@
+"""Runs the real hbr-agent once through its flows against the peers of
+tools/world/hbr-world and returns what they recorded.
+
+Each run is one world (scenario below) and one agent with its sleeps divided
+by 1000: activation, deactivation, then a check; the flow's end is the
+report it sends the module ("AT+GTPCTPOC=<flow>,<result>"). Used by
+make_seeds.py; the run folders stay under --keep for a look.
+"""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+OLD = "8901000000000000001"
+NEW = "8901000000000000002"
+# The flows in order and the report command that ends each.
+FLOWS = (("ACTIVE", "AT+GTPCTPOC=1,"), ("DEACTIVE", "AT+GTPCTPOC=0,"), ("CHECK", "AT+GTPCTPOC=2,"))
+
+
+def scenario(platform, channel):
+    """One old provisioning profile enabled; the SM-DP+ serves a new one with a small package."""
+    return {
+        "modem": {"platform": platform, "channel": channel,
+                  "seed": {"eid": "89049032000000000000000000000001",
+                           "profiles": [{"iccid": OLD, "state": 1, "class": 1, "profileName": "Boot",
+                                         "serviceProviderName": "Hollowbright"}],
+                           "module": {"imei": "864000000000001", "provIccid": OLD, "pocUsageType": 1},
+                           # A rules table with one rule: PPR2 allowed for MCC 123, MNC 45 without consent.
+                           "rat": "BF4314A012301080020520A1073005800321F354820100"}},
+        "smdp": {"profiles": [{"matchingId": "SEED-1", "iccid": NEW, "profileName": "Seed IoT",
+                               "serviceProviderName": "Hollowbright", "elements": [5, 40],
+                               "ppr": "0520", "owner": {"mccMnc": "21F354"}}]},
+        "cloud": {"script": [{"function": "opercode", "call": "always",
+                              "reply": {"code": 0, "message": "success",
+                                        "data": {"status": 1, "operation": 1, "token": "{activationCode}",
+                                                 "simMode": 0}}}]},
+        "bootstrap": {"apns": [{"apn": "iot.seed,IPV4V6,CHAP,user,secret,3", "iccid": [NEW]},
+                               {"apn": "ims.seed,IPV4,PAP,,,1", "iccid": ["8901"]}]},
+    }
+
+
+class Run:
+    """The folders and environment of one recorded run."""
+
+    def __init__(self, folder, env):
+        self.folder = folder
+        self.env = env
+        self.agent = os.path.join(folder, "agent")
+
+    def records(self):
+        """The module's JSON-line records."""
+        with open(self.env["HBR_MODEM_RECORDS"], encoding="utf-8") as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def requests(self, server):
+        """The bodies a test server recorded, in order (req-<n>.body)."""
+        folder = self.env["HBR_RECORDS_" + server]
+        out = []
+        n = 1
+        while os.path.exists(os.path.join(folder, "req-%d.head" % n)):
+            with open(os.path.join(folder, "req-%d.head" % n), "rb") as head, \
+                    open(os.path.join(folder, "req-%d.body" % n), "rb") as body:
+                out.append((head.read(), body.read()))
+            n += 1
+        return out
+
+    def ntp(self):
+        path = os.path.join(self.folder, "world", "ntp", "ntp.jsonl")
+        if not os.path.exists(path):
+            return []
+        with open(path, encoding="utf-8") as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+    def values_files(self):
+        """Every .values file the registry holds after the run."""
+        out = []
+        for top, _, files in os.walk(self.env["HBR_REGISTRY_ROOT"]):
+            out += [os.path.join(top, name) for name in sorted(files) if name == ".values"]
+        return sorted(out)
+
+    def log(self, name="HbrAgentService.log"):
+        path = os.path.join(self.agent, name)
+        if not os.path.exists(path):
+            return ""
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+
+def wait(predicate, seconds, what, agent=None):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if predicate():
+            return
+        if agent is not None and agent.poll() is not None:
+            raise RuntimeError("hbr-agent ended (%d) while waiting for %s" % (agent.returncode, what))
+        time.sleep(0.05)
+    raise RuntimeError("time-out waiting for " + what)
+
+
+def record(build, folder, platform, channel, timeout=120):
+    """Runs the three flows in a fresh folder; returns the Run."""
+    build = os.path.abspath(build)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with open(os.path.join(folder, "scenario.json"), "w") as f:
+        json.dump(scenario(platform, channel), f)
+    state = os.path.join(folder, "world")
+    os.makedirs(state)
+    world = subprocess.Popen(
+        [os.path.join(ROOT, "tools", "world", "hbr-world"), "--scenario", os.path.join(folder, "scenario.json"),
+         "--state", state, "--bin", os.path.join(build, "bin"), "--deployment", os.path.join(build, "deployment"),
+         "--deployment-servers", os.path.join(build, "deployment-servers")],
+        stdout=open(os.path.join(state, "world.out"), "w"), stderr=open(os.path.join(state, "world.err"), "w"))
+    agent = None
+    try:
+        def ready():
+            with open(os.path.join(state, "world.out")) as f:
+                return "READY\n" in f.read()
+        wait(ready, 60, "the world")
+        env = {}
+        with open(os.path.join(state, "world.out")) as f:
+            for line in f:
+                name, sep, value = line.rstrip("\n").partition("=")
+                if sep:
+                    env[name] = value
+        run = Run(folder, env)
+        os.makedirs(run.agent)
+        shutil.copy(os.path.join(build, "bin", "hbr-agent"), run.agent)
+        agent_env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
+        agent_env.update(env)
+        agent_env["HBR_SLEEP_DIVISOR"] = "1000"
+        agent = subprocess.Popen([os.path.join(run.agent, "hbr-agent")], cwd=run.agent, env=agent_env,
+                                 stdout=open(os.path.join(run.agent, "agent.stdout"), "w"),
+                                 stderr=open(os.path.join(run.agent, "agent.stderr"), "w"))
+        wait(lambda: "DestroyAtChannelTimer" in run.log(), timeout, "the AT channel", agent)
+        if platform == "1":
+            wait(lambda: "TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)" in run.log(), timeout, "the sync", agent)
+        control = os.path.join(build, "bin", "hbr-modem-sim")
+        for word, report in FLOWS:
+            def reports():
+                return sum(1 for r in run.records() if r["kind"] == "command" and r["text"].startswith(report))
+            before = reports()
+            subprocess.run([control, "ctl", "--control", env["HBR_MODEM_CONTROL"], "notify", word], check=True,
+                           stdout=subprocess.DEVNULL)
+            wait(lambda: reports() > before, timeout, "the report of " + word, agent)
+        agent.send_signal(signal.SIGTERM)
+        if agent.wait(timeout=60) != 0:
+            raise RuntimeError("hbr-agent exited %d on SIGTERM" % agent.returncode)
+        return run
+    finally:
+        if agent is not None and agent.poll() is None:
+            agent.kill()
+            agent.wait()
+        world.send_signal(signal.SIGTERM)
+        try:
+            world.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            world.kill()
+            world.wait()
