@@ -12,15 +12,19 @@ cuts what the peers and the agent recorded into each program's input:
     and ES10 requests and answers (profile list, certificates, what the
     SM-DP+ signed, the bound profile package, the metadata, the rules
     table, the installation result);
+  - the simulated eUICC of docs/examples/seed.json (hbr-modem-sim --stdin)
+    answering the profile and notification lists in full (the agent asks
+    for a few fields only) and its other lists;
   - the SM-DP+'s request bodies (base64 texts, the notifications it got);
   - the NTP server's datagrams (its answers rebuilt by its own reply());
   - the registry's .values files;
   - the agent's log: the bootstrap and cloud replies, the activation code.
 The SM-DP+ records requests, not its answers: the ES9+ answers come from
 its role (rsp_roles.Role.handle) over one download, and the SM-DS's event
-list from the same code. What no run produces is hand-built (the
-notification list wraps recorded notification metadata; the configuration
-lines, device friendly names, an echoed AT+CCHO and a few edge shapes).
+list from the same code. What no run produces is hand-built: the
+configuration lines, a device friendly name, a HELLO answer frame, an
+AT+CCHO reply in echo form, a complete activation code, a rules table that
+asks for consent, and a values file with every value kind.
 Seeds are deduplicated and kept small; the corpora are committed.
 """
 
@@ -197,6 +201,14 @@ def card_side(corpus, exchanges10, platform):
         name = "p%s-%X" % (platform, tag)
         if tag == 0xBF2D:
             corpus.add("profile_list", name, answer)
+        if tag == 0xBF28:
+            corpus.add("notification_list", name, answer)
+        if tag == 0xBF2B:  # the pending notifications: installation results among them
+            listed = elements(answer)
+            for found, value, _ in elements(listed[0][1] if listed else b""):
+                for tag2, _, whole in elements(value) if found == 0xA0 else []:
+                    if tag2 == 0xBF37:
+                        corpus.add("pir", name + "-listed", whole)
         if tag == 0xBF43:
             rat = answer
         if tag == 0xBF38:
@@ -396,6 +408,10 @@ def main():
             run = record_traffic.record(args.build_dir, os.path.join(folder, "platform-" + platform), platform, "mbn")
             module_side(corpus, run, platform)
             server_side(corpus, run, platform)
+        # The eUICC of the example seed (every field it takes) answering the lists in full.
+        card = record_traffic.card_session(args.build_dir, os.path.join(ROOT, "docs", "examples", "seed.json"),
+                                           os.path.join(folder, "card"))
+        card_side(corpus, [(elements(request)[0][0], request, answer) for request, answer in card], "card")
     finally:
         if not args.keep:
             shutil.rmtree(folder, ignore_errors=True)

@@ -27,7 +27,7 @@ def scenario(platform, channel):
         "modem": {"platform": platform, "channel": channel,
                   "seed": {"eid": "89049032000000000000000000000001",
                            "profiles": [{"iccid": OLD, "state": 1, "class": 1, "profileName": "Boot",
-                                         "serviceProviderName": "Hollowbright"}],
+                                         "serviceProviderName": "Hollowbright", "nickname": "boot"}],
                            "module": {"imei": "864000000000001", "provIccid": OLD, "pocUsageType": 1},
                            # A rules table with one rule: PPR2 allowed for MCC 123, MNC 45 without consent.
                            "rat": "BF4314A012301080020520A1073005800321F354820100"}},
@@ -39,7 +39,7 @@ def scenario(platform, channel):
                                         "data": {"status": 1, "operation": 1, "token": "{activationCode}",
                                                  "simMode": 0}}}]},
         "bootstrap": {"apns": [{"apn": "iot.seed,IPV4V6,CHAP,user,secret,3", "iccid": [NEW]},
-                               {"apn": "ims.seed,IPV4,PAP,,,1", "iccid": ["8901"]}]},
+                               {"apn": "ims.seed,ipv4,pap,,,1", "iccid": ["8986", "8900"]}]},
     }
 
 
@@ -88,6 +88,55 @@ class Run:
             return ""
         with open(path, encoding="utf-8", errors="replace") as f:
             return f.read()
+
+
+# ES10 requests of a card session: every profile field, the notification
+# lists, the eUICC's information, addresses, EID and rules table.
+CARD_REQUESTS = ("BF2D00", "BF2D0C5C0A9F70909192959699B6B7", "BF2800", "BF2B00", "BF2000", "BF3C00",
+                 "BF3E035C015A", "BF4300")
+
+
+def card_session(build, seed, folder):
+    """The simulated eUICC's answers (hbr-modem-sim --stdin) to CARD_REQUESTS over
+    logical channel 1: [(request, answer)] as bytes, the status words cut off."""
+    os.makedirs(folder, exist_ok=True)
+    with open(seed, encoding="utf-8") as f:
+        values = json.load(f)
+    values.pop("faults", None)
+    path = os.path.join(folder, "card-seed.json")
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(values, f)
+    sim = subprocess.Popen([os.path.join(build, "bin", "hbr-modem-sim"), "--stdin", "--seed", path],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+
+    def apdu(hex_text):
+        sim.stdin.write('AT+CSIM=%d,"%s"\n' % (len(hex_text), hex_text))
+        sim.stdin.flush()
+        while True:
+            line = sim.stdout.readline()
+            if not line:
+                raise RuntimeError("hbr-modem-sim --stdin ended")
+            if line.startswith("+CSIM:"):
+                return line.split('"')[1]
+            if line.strip() == "ERROR":
+                return ""
+
+    try:
+        apdu("0070000001")
+        apdu("01A4040010A0000005591010FFFFFFFF890000010000")
+        out = []
+        for request in CARD_REQUESTS:
+            answer = apdu("81E29100%02X%s" % (len(request) // 2, request))
+            data = ""
+            while answer.startswith("61", len(answer) - 4) if len(answer) >= 4 else False:
+                data += answer[:-4]
+                answer = apdu("01C00000" + answer[-2:])
+            data += answer[:-4]
+            out.append((bytes.fromhex(request), bytes.fromhex(data)))
+        return out
+    finally:
+        sim.stdin.close()
+        sim.wait(timeout=30)
 
 
 def wait(predicate, seconds, what, agent=None):
