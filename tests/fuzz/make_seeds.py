@@ -18,13 +18,15 @@ cuts what the peers and the agent recorded into each program's input:
   - the SM-DP+'s request bodies (base64 texts, the notifications it got);
   - the NTP server's datagrams (its answers rebuilt by its own reply());
   - the registry's .values files;
-  - the agent's log: the bootstrap and cloud replies, the activation code.
+  - the agent's log: the bootstrap and cloud replies, the activation code,
+    and, from a third run that only brings the AT channel up over the COM
+    port, the port's friendly name.
 The SM-DP+ records requests, not its answers: the ES9+ answers come from
 its role (rsp_roles.Role.handle) over one download, and the SM-DS's event
 list from the same code. What no run produces is hand-built: the
-configuration lines, a device friendly name, a HELLO answer frame, an
-AT+CCHO reply in echo form, a complete activation code, a rules table that
-asks for consent, and a values file with every value kind.
+configuration lines, a HELLO answer frame, a
+complete activation code, a rules table that asks for consent, a
+notification list of two, and a values file with every value kind.
 Seeds are deduplicated and kept small; the corpora are committed.
 """
 
@@ -169,11 +171,10 @@ def module_side(corpus, run, platform):
         elif command.startswith(("AT+CCHO", "AT+CCHC", "AT+CGLA")):
             corpus.add("channel_reply", label, reply)
             if command.startswith("AT+CCHO"):  # a port that echoes the command
-                corpus.add("channel_reply", label + "-echo", command + "\r" + reply)
+                corpus.add("channel_reply", "p%s-ccho-echo" % platform, command + reply, per_kind=1)
         elif command.startswith("AT+CSIM"):
             corpus.add("modem_reply", label, reply)
-            if len(completions) < 2:
-                corpus.add("modem_reply", label + "-echo", command + "\r" + reply)
+            corpus.add("modem_reply", "p%s-csim-echo" % platform, command + reply, per_kind=2)
         if len(completions) < 4:
             completions.append(frame(0x43, 0, text_field(interface) + text_field(service) + u32(len(completions) + 1) +
                                      u32(0) + u32(len(completions) + 1) + text_field(reply.encode())))
@@ -307,6 +308,8 @@ def agent_log(corpus, log):
             reply = line.split(", contents: ", 1)[1]
             corpus.add("bootstrap_reply", "logged", reply)
             corpus.add("signed_reply", "logged", reply)
+        if "::Init]friendlyName:1-" in line:
+            corpus.add("device_service", "friendly_name", line.split("]friendlyName:1-", 1)[1].strip())
         if "]:activecode is " in line:
             corpus.add("activation_code", "logged", line.split("]:activecode is ", 1)[1].strip())
 
@@ -384,9 +387,6 @@ def hand_built(corpus, metadata):
     notification = t.metadata(b"\x01", b"testsmdpplus1.example.com")
     corpus.add("notification_list", "two", der.tlv(0xBF28, der.tlv(0xA0, notification,
                                                                     t.metadata(b"\x02", b"dp", b"\x06\x40"))))
-    corpus.add("channel_reply", "ccho-echo-form",
-               'AT+CCHO="A0000005591010FFFFFFFF8900000100"\r\r\n1\r\n\r\nOK\r\n')
-    corpus.add("device_service", "friendly_name", "Hollowbright Modem AT Port (COM7)")
     corpus.add("device_service", "hello", frame(0x81, 1, struct.pack("<iI", 0, 1)))
     corpus.add("config_lines", "ini", "# engine\nCURL_TIMEOUT=7\nprofileRefreshFlag=false\nCURL_SSL_VERIFYPEER=FALSE\n"
                                       "MEM_ERR_IF_MEM_COUNTER_EQ=0\n")
@@ -408,6 +408,10 @@ def main():
             run = record_traffic.record(args.build_dir, os.path.join(folder, "platform-" + platform), platform, "mbn")
             module_side(corpus, run, platform)
             server_side(corpus, run, platform)
+        # The COM port's bring-up only (its flows are slow): the port's friendly name.
+        run = record_traffic.record(args.build_dir, os.path.join(folder, "com"), "1", "com", flows=())
+        module_side(corpus, run, "com")
+        agent_log(corpus, run.log())
         # The eUICC of the example seed (every field it takes) answering the lists in full.
         card = record_traffic.card_session(args.build_dir, os.path.join(ROOT, "docs", "examples", "seed.json"),
                                            os.path.join(folder, "card"))

@@ -2,8 +2,9 @@
 tools/world/hbr-world and returns what they recorded.
 
 Each run is one world (scenario below) and one agent with its sleeps divided
-by 1000: activation, deactivation, then a check; the flow's end is the
-report it sends the module ("AT+GTPCTPOC=<flow>,<result>"). Used by
+by 1000: the AT channel's bring-up, then by default an activation, a
+deactivation and a check; the flow's end is the report it sends the module
+("AT+GTPCTPOC=<flow>,<result>"). Used by
 make_seeds.py; the run folders stay under --keep for a look.
 """
 
@@ -150,8 +151,8 @@ def wait(predicate, seconds, what, agent=None):
     raise RuntimeError("time-out waiting for " + what)
 
 
-def record(build, folder, platform, channel, timeout=120):
-    """Runs the three flows in a fresh folder; returns the Run."""
+def record(build, folder, platform, channel, flows=FLOWS, timeout=120):
+    """Brings the agent's AT channel up and runs the flows in a fresh folder; returns the Run."""
     build = os.path.abspath(build)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -189,7 +190,7 @@ def record(build, folder, platform, channel, timeout=120):
         if platform == "1":
             wait(lambda: "TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)" in run.log(), timeout, "the sync", agent)
         control = os.path.join(build, "bin", "hbr-modem-sim")
-        for word, report in FLOWS:
+        for word, report in flows:
             def reports():
                 return sum(1 for r in run.records() if r["kind"] == "command" and r["text"].startswith(report))
             before = reports()
