@@ -16,6 +16,7 @@ cuts what the peers and the agent recorded into each program's input:
     answering the profile and notification lists in full (the agent asks
     for a few fields only) and its other lists;
   - the SM-DP+'s request bodies (base64 texts, the notifications it got);
+  - the cloud server's records (the bodies of the signed requests);
   - the NTP server's datagrams (its answers rebuilt by its own reply());
   - the registry's .values files;
   - the agent's log: the bootstrap and cloud replies, the activation code,
@@ -273,7 +274,10 @@ def server_side(corpus, run, platform):
                 corpus.add("pir", "p%s-%s" % (platform, function), raw)
                 corpus.add("bertlv", function, raw, per_kind=1)
                 notification_list(corpus, raw, platform)
-    for datagram in run.ntp()[:1]:
+    for record in run.jsonl("cloud", "cloud.jsonl"):  # the signed requests' bodies: JSON of the same family
+        if record.get("body"):
+            corpus.add("signed_reply", "request-" + record.get("function", ""), json.dumps(record["body"]), per_kind=1)
+    for datagram in run.jsonl("ntp", "ntp.jsonl")[:1]:
         corpus.add("ntp_reply", "request", bytes.fromhex(datagram["hex"]))
         if datagram.get("transmit") is not None:
             answer, _ = ntp_test_server.reply("absolute", datagram["transmit"])

@@ -69,8 +69,9 @@ class Run:
             n += 1
         return out
 
-    def ntp(self):
-        path = os.path.join(self.folder, "world", "ntp", "ntp.jsonl")
+    def jsonl(self, *parts):
+        """A peer's JSON-line records under the world's folder ([] when it wrote none)."""
+        path = os.path.join(self.folder, "world", *parts)
         if not os.path.exists(path):
             return []
         with open(path, encoding="utf-8") as f:
