@@ -1,11 +1,11 @@
-"""Runs the real hbr-agent once through its flows against the peers of
-tools/world/hbr-world and returns what they recorded.
+"""Recorded traffic for the fuzz seeds (make_seeds.py).
 
-Each run is one world (scenario below) and one agent with its sleeps divided
-by 1000: the AT channel's bring-up, then by default an activation, a
-deactivation and a check; the flow's end is the report it sends the module
-("AT+GTPCTPOC=<flow>,<result>"). Used by
-make_seeds.py; the run folders stay under --keep for a look.
+record() runs the real hbr-agent against the peers of tools/world/hbr-world
+and returns what they recorded: one world (scenario below) and one agent
+with its sleeps divided by 1000, the AT channel's bring-up, then by default
+an activation, a deactivation and a check; a flow ends with the report it
+sends the module ("AT+GTPCTPOC=<flow>,<result>"). card_session() asks the
+simulated eUICC (hbr-modem-sim --stdin) for its lists.
 """
 
 import json
