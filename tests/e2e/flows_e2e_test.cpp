@@ -1,9 +1,58 @@
 // The flows of hbr-agent end to end over the device service.
 #include "flows_e2e.h"
 
+#include <algorithm>
+
 using namespace flows_e2e;
 
 namespace {
+
+// The module's commands that read or move the SIM slot, in order.
+std::vector<std::string> SlotCommands(const std::vector<std::string> &commands)
+{
+    std::vector<std::string> out;
+    for (const std::string &c : commands) {
+        if (c.rfind("AT+GTDUALSIM", 0) == 0 || c.rfind("AT+ESIMMAP", 0) == 0 || c.rfind("AT+ESBP", 0) == 0) {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// The module's ES10 requests with this tag, from the `from`-th record on.
+int CountEs10(const ModemSim &world, int64_t tag, size_t from = 0)
+{
+    auto es10 = world.Records("es10");
+    int n = 0;
+    for (size_t i = from; i < es10.size(); ++i) n += es10[i].numbers.at("tag") == tag;
+    return n;
+}
+
+// The authenticateServerResponse of the SM-DP+'s first authenticateClient
+// request, decoded, as upper-case hex ("" when there is none).
+std::string AuthenticateServerResponseHex(const std::string &records)
+{
+    for (int n = 1; hbrtest::FileExists(records + "/req-" + std::to_string(n) + ".head"); ++n) {
+        const std::string base = records + "/req-" + std::to_string(n);
+        if (hbrtest::ReadFile(base + ".head").find("/authenticateClient ") == std::string::npos) continue;
+        const std::string body = hbrtest::ReadFile(base + ".body");
+        const std::string key = "\"authenticateServerResponse\"";
+        size_t at = body.find(key);
+        if (at == std::string::npos) return "";
+        at = body.find('"', body.find(':', at + key.size())) + 1;
+        std::string text = body.substr(at, body.find('"', at) - at);
+        text.erase(std::remove(text.begin(), text.end(), '\\'), text.end()); // "\/" in JSON
+        const std::string der = hbrtest::RunProcess({"/usr/bin/base64", "-d"}, {}, text).out;
+        static const char kHex[] = "0123456789ABCDEF";
+        std::string hex;
+        for (unsigned char c : der) {
+            hex += kHex[c >> 4];
+            hex += kHex[c & 15];
+        }
+        return hex;
+    }
+    return "";
+}
 
 TEST_F(FlowsE2E, ActivationDownloadsReplacesAndReportsOnBothPlatforms)
 {
@@ -34,6 +83,8 @@ TEST_F(FlowsE2E, ActivationDownloadsReplacesAndReportsOnBothPlatforms)
         EXPECT_NE(std::string::npos, cloud[2].find(std::string(kNew) + "F"));
         for (const auto &line : cloud) EXPECT_NE(std::string::npos, line.find("\"signatureValid\": true")) << line;
         EXPECT_GE(Requests("SMDP"), 3);
+        // ctxParams1 of authenticateClient carries the agent's DeviceInfo.
+        EXPECT_NE(std::string::npos, AuthenticateServerResponseHex(worldPtr_->Env("HBR_RECORDS_SMDP")).find("A112800449015262A10A81030B000085030D0000"));
         // The CA file, the deployment's root CI byte for byte, lies beside the agent during each download request.
         const std::string ciSum =
             hbrtest::RunProcess({"/usr/bin/sha256sum", std::string(HBR_DEPLOYMENT_DATA_DIR) + "/smdp_root_ci.pem"})
@@ -373,6 +424,229 @@ TEST_F(FlowsE2E, HeldFlowGatesAnotherActiveAndFinishesBeforeTheStop)
     EXPECT_EQ(0, agentPtr_->WaitExit(120000));
     EXPECT_EQ(2, CountCommands("AT+GTPCTPOC=1,1\r\n"));
     EXPECT_EQ(4ul, State());
+}
+
+TEST_F(FlowsE2E, SlotReadsThatAllFailStillSwitch)
+{
+    const std::string readFails = R"(fault {"at": "AT+GTDUALSIM?", "action": "reply", "text": "\r\nERROR\r\n",)"
+                                  R"( "times": "always"})";
+    // MediaTek: five reads, the switch with no AT+ESBP 0 before it, AT+ESBP 1 after the return.
+    Scenario s;
+    s.platform = "0";
+    s.operation = 0;
+    s.simMode = 1;
+    Start(s);
+    ASSERT_EQ(0u, worldPtr_->Control(readFails).find("OK"));
+    const size_t before = SlotCommands(Commands()).size();
+    Run("ACTIVE", "AT+GTPCTPOC=1,2\r\n");
+    auto slot = SlotCommands(Commands());
+    slot.erase(slot.begin(), slot.begin() + static_cast<long>(before));
+    std::vector<std::string> expected(5, "AT+GTDUALSIM?\r\n");
+    expected.insert(expected.end(), {"AT+ESIMMAP=2\r\n", "AT+ESIMMAP=1\r\n", "AT+ESBP=5,\"SBP_MODEM_CXP\",1\r\n"});
+    EXPECT_EQ(expected, slot);
+    EXPECT_EQ(4ul, State());
+    Stop();
+
+    // Intel with test code 1007: without a slot read the code is not consulted and the flow goes on.
+    s.platform = "1";
+    s.retryErrorCode = 1007;
+    Start(s);
+    ASSERT_EQ(0u, worldPtr_->Control(readFails).find("OK"));
+    Run("ACTIVE", "AT+GTPCTPOC=1,2\r\n");
+    EXPECT_EQ(1, CountCommands("AT+GTDUALSIM=1\r\n"));
+    EXPECT_EQ(1, CountCommands("AT+GTDUALSIM=0\r\n"));
+    EXPECT_EQ(1, Requests("CLOUD"));
+    EXPECT_EQ(4ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, UnknownOperationAndCloudCodeAreRetried)
+{
+    // Operation 3: three activation passes, state 5; twelve check passes, state 13, nothing told.
+    Scenario three;
+    three.operation = 3;
+    Start(three);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(3, Requests("CLOUD"));
+    EXPECT_EQ(0, Requests("SMDP"));
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=3"));
+    EXPECT_EQ(1, CountCommands("AT+GTDUALSIM=0\r\n"));
+    EXPECT_EQ(5ul, State());
+    ASSERT_EQ("OK", worldPtr_->Control("notify CHECK"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckFail Success", 120000));
+    EXPECT_EQ(15, Requests("CLOUD"));
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=2,"));
+    EXPECT_EQ(13ul, State());
+    Stop();
+
+    // A reply code the flow does not know: three passes.
+    Scenario five;
+    five.platform = "0";
+    five.opercodeReply = R"({"code": 5, "message": "later"})";
+    Start(five);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(3, Requests("CLOUD"));
+    EXPECT_EQ(0, Logs("do not retry"));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(5ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, NoRetryTestCodesEndAfterOnePass)
+{
+    const struct {
+        int code;
+        const char *name;
+    } cases[] = {{-1, "ZFW_PCIOT_HBR_NON_UNIQUE_RESULT_ERROR"},
+                 {801, "ZFW_PCIOT_HBR_EMPTY_EID_ERROR"},
+                 {14451, "ZFW_PCIOT_HBR_ERROR_CODE_PROFILE_EXHAUSTED_ERROR"},
+                 {14459, "ZFW_PCIOT_HBR_LIMITTED_RETRY_COUNT_ERROR"}};
+    bool mediaTek = false;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        Scenario s;
+        s.platform = (mediaTek = !mediaTek) ? "0" : "1";
+        s.retryErrorCode = c.code;
+        Start(s);
+        Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+        EXPECT_EQ(1, Requests("BOOTSTRAP"));
+        EXPECT_EQ(1, Requests("CLOUD"));
+        EXPECT_EQ(0, Requests("SMDP"));
+        EXPECT_EQ(1, Logs("[IOTServiceActiveEvtFunc]:Simulate code value error, " + std::string(c.name) + ":" +
+                          std::to_string(c.code)));
+        EXPECT_EQ(5ul, State());
+        EXPECT_EQ("AT+GTPCTPOC=1,0\r\n", LastCommand());
+        if (c.code == 14451) {
+            // The check has no such exit: twelve passes.
+            ASSERT_EQ("OK", worldPtr_->Control("notify CHECK"));
+            ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckFail Success", 120000));
+            EXPECT_EQ(13, Requests("CLOUD"));
+            EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=2,"));
+            EXPECT_EQ(13ul, State());
+        }
+        Stop();
+    }
+}
+
+TEST_F(FlowsE2E, CloudTestCodesFailEveryPass)
+{
+    // 1006: the reply does not parse; 1008: every operation-code POST reaches the server and counts as failed.
+    for (int code : {1006, 1008}) {
+        SCOPED_TRACE(code);
+        Scenario s;
+        s.platform = code == 1006 ? "1" : "0";
+        s.retryErrorCode = code;
+        Start(s);
+        Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+        EXPECT_EQ(3, Requests("BOOTSTRAP"));
+        EXPECT_EQ(3, Requests("CLOUD"));
+        EXPECT_EQ(3u, CloudRecords().size());
+        EXPECT_EQ(0, Requests("SMDP"));
+        EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+        EXPECT_EQ(5ul, State());
+        Stop();
+    }
+}
+
+TEST_F(FlowsE2E, LocalTestCodesFailEveryPassBeforeTheCloud)
+{
+    // 1002 after the IMEI, 1003 and 1004 after the profile query: three passes, no cloud request.
+    for (int code : {1002, 1003, 1004}) {
+        SCOPED_TRACE(code);
+        Scenario s;
+        s.platform = code == 1003 ? "1" : "0";
+        s.retryErrorCode = code;
+        Start(s);
+        const int imeiReads = CountCommands("AT+CGSN?");
+        const size_t es10Before = worldPtr_->Records("es10").size();
+        Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+        EXPECT_EQ(3, CountCommands("AT+CGSN?") - imeiReads);
+        const int listReads = CountEs10(*worldPtr_, 0xBF2D, es10Before);
+        // The same profile query (ES10 list reads) in each of the three passes, none with 1002.
+        EXPECT_EQ(code != 1002, listReads > 0);
+        EXPECT_EQ(0, listReads % 3);
+        EXPECT_EQ(0, Requests("BOOTSTRAP") + Requests("CLOUD") + Requests("SMDP"));
+        EXPECT_EQ(5ul, State());
+        Stop();
+    }
+}
+
+TEST_F(FlowsE2E, DownloadTestCodeRemovesAndReportsNothing)
+{
+    // 1005: the first download installs, the pass still fails; nothing removed or reported.
+    Scenario s;
+    s.retryErrorCode = 1005;
+    Start(s);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n");
+    EXPECT_EQ(3, Requests("CLOUD"));
+    for (const std::string &line : CloudRecords()) EXPECT_NE(std::string::npos, line.find("\"function\": \"opercode\""));
+    EXPECT_EQ(3, Logs("HbrAgentDownloadProfile(1$localhost:"));
+    EXPECT_EQ(0, CountEs10(*worldPtr_, 0xBF32) + CountEs10(*worldPtr_, 0xBF33));
+    const std::string profiles = Euicc("profiles");
+    EXPECT_NE(std::string::npos, profiles.find(std::string(kOld) + "F:1:enabled")) << profiles;
+    EXPECT_NE(std::string::npos, profiles.find(std::string(kNew) + "F:1:disabled")) << profiles;
+    EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=3"));
+    EXPECT_EQ(5ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, DeactivationEndsEarlyOnTestCodeAndFailsOnARefusedDisable)
+{
+    // 1007 on SIM1: no pass, state 9, nothing sent; a second DEACTIVE runs again.
+    Scenario early;
+    early.retryErrorCode = 1007;
+    Start(early);
+    ASSERT_EQ("OK", worldPtr_->Control("notify DEACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceDeactiveFail Success"));
+    ASSERT_EQ("OK", worldPtr_->Control("notify DEACTIVE"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceDeactiveFail Success", 30000, 2));
+    EXPECT_EQ(9ul, State());
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=0,") + CountCommands("AT+GTDUALSIM="));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    Stop();
+
+    // The eUICC refuses every disable: three passes, switched back, state 9, (0, 0).
+    Scenario refused;
+    refused.platform = "0";
+    Start(refused);
+    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"action": "es10-result", "es10Tag": "BF32", "number": 127,)"
+                                     R"( "times": "always"})")
+                      .find("OK"));
+    Run("DEACTIVE", "AT+GTPCTPOC=0,0\r\n");
+    EXPECT_EQ(3, CountEs10(*worldPtr_, 0xBF32));
+    EXPECT_EQ(1, CountCommands("AT+ESIMMAP=1\r\n"));
+    EXPECT_EQ("AT+GTPCTPOC=0,0\r\n", LastCommand());
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(9ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, CheckTellsTheModuleWhatTheCloudWouldDo)
+{
+    // simMode 2: nothing to tell, state 12.
+    Scenario s;
+    s.platform = "0";
+    s.operation = 0;
+    s.simMode = 2;
+    Start(s);
+    ASSERT_EQ("OK", worldPtr_->Control("notify CHECK"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess"));
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=2,"));
+    EXPECT_EQ(1, Requests("CLOUD"));
+    EXPECT_EQ(12ul, State());
+    Stop();
+
+    // Operation 1 on Intel: the module hears that a download is due; nothing is downloaded.
+    Scenario one;
+    Start(one);
+    Run("CHECK", "AT+GTPCTPOC=2,1\r\n");
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess"));
+    EXPECT_EQ(0, Requests("SMDP"));
+    EXPECT_EQ(0, CountCommands("AT+GTDUALSIM=") + CountCommands("AT+CSIM"));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(12ul, State());
+    Stop();
 }
 
 } // namespace
