@@ -85,13 +85,12 @@ TEST_F(FlowsE2E, ActivationDownloadsOverTheComPort)
 
 TEST_F(FlowsE2E, ActivationOperationTwoOverTheComPort)
 {
-    Scenario s = Com("0", 2);
-    s.smdp = false;
-    Start(s);
+    Start(Com("0", 2));
     Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n", 1, 300000);
     EXPECT_EQ(4ul, State());
     EXPECT_EQ("AT+GTPCTPOC=1,1\r\n", LastCommand());
     EXPECT_EQ("", Euicc("profiles"));
+    EXPECT_EQ(0, Requests("SMDP"));
     EXPECT_EQ(0, Logs("HbrSetDownloadCertPath"));
     EXPECT_EQ(0, Logs("ActivationCode = "));
     EXPECT_FALSE(hbrtest::FileExists(agentPtr_->Folder() + "/hbr_agent_smdp.crt"));
@@ -104,7 +103,7 @@ TEST_F(FlowsE2E, ActivationOperationTwoOverTheComPort)
 
 // Check, operation 1: the module hears that a download is due; no eUICC
 // command and no slot command on either platform.
-class ComCheck : public FlowsE2E {
+class CheckOverTheComPort : public FlowsE2E {
 protected:
     void RunCheck(const char *platform)
     {
@@ -123,8 +122,8 @@ protected:
     }
 };
 
-TEST_F(ComCheck, PlatformZero) { RunCheck("0"); }
-TEST_F(ComCheck, PlatformOne) { RunCheck("1"); }
+TEST_F(CheckOverTheComPort, PlatformZero) { RunCheck("0"); }
+TEST_F(CheckOverTheComPort, PlatformOne) { RunCheck("1"); }
 
 // Platform 1: the sync request's reply "ACTIVE" starts an activation, no
 // notification needed.
