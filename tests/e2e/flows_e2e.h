@@ -36,6 +36,7 @@ struct Scenario {
     std::string opercodeReply;          // "" : code 0 with the fields above
     std::string bootstrapEntries = "[]";
     std::string smdpEntries = "[]";
+    std::string syncPending;            // the sync reply's request ("ACTIVE"); "" : none (status 2)
 
     std::string Json() const
     {
@@ -45,7 +46,8 @@ struct Scenario {
           << R"(", "seed": {"eid": "89049032000000000000000000000001", "profiles": [{"iccid": ")" << kOld
           << R"(", "state": )" << (oldEnabled ? 1 : 0)
           << R"(, "class": 1, "profileName": "Boot"}], "module": {"imei": "864000000000001", "provIccid": ")" << kOld
-          << R"(", "pocUsageType": )" << pocUsageType << R"(, "activeSlot": )" << activeSlot << "}}},";
+          << R"(", "pocUsageType": )" << pocUsageType << R"(, "activeSlot": )" << activeSlot
+          << (syncPending.empty() ? "" : R"(, "sync": {"status": 1, "pending": ")" + syncPending + "\"}") << "}}},";
         if (smdp) {
             s << R"("smdp": {"profiles": [{"matchingId": "E2E-1", "iccid": ")" << kNew
               << R"(", "profileName": "E2E"}], "entries": )" << smdpEntries << "},";
@@ -80,15 +82,16 @@ protected:
         ASSERT_TRUE(agentPtr_->Start(worldPtr_->WorldAgentEnv(divisor), AgentProcess::ProxyVariables()));
         ASSERT_TRUE(agentPtr_->WaitForLog("DestroyAtChannelTimer"));
         if (platform_ == "1") {
-            ASSERT_TRUE(agentPtr_->WaitForLog("TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"));
+            ASSERT_TRUE(agentPtr_->WaitForLog(scenario.syncPending.empty() ? "TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"
+                                                                            : "TriggerAgent2ModuleSyncFlow(0-DPD_READY_STATUS)"));
         }
     }
     // Sends the notification and waits for the flow's report to the module.
-    void Run(const std::string &word, const std::string &report, int count = 1)
+    void Run(const std::string &word, const std::string &report, int count = 1, int timeoutMs = 120000)
     {
         ASSERT_EQ("OK", worldPtr_->Control("notify " + word));
         ASSERT_TRUE(worldPtr_->WaitForRecords(
-            [&](const ModemSim::Record &r) { return r.kind == "command" && r.text == report; }, count, 120000))
+            [&](const ModemSim::Record &r) { return r.kind == "command" && r.text == report; }, count, timeoutMs))
             << "no " << report;
     }
     void Stop()
