@@ -2,7 +2,7 @@
 
 #include "test_util.h"
 
-#include <sys/stat.h>
+#include <cstdlib>
 
 namespace hbr_test {
 
@@ -23,39 +23,33 @@ std::string CloudServers::DeploymentFile(const std::string &name)
 
 bool CloudServers::Start(const std::string &workDir, const CloudServerSettings &settings)
 {
-    for (const char *sub : {"/cloud", "/bootstrap", "/ntp"}) {
-        mkdir((workDir + sub).c_str(), 0700);
+    Stop();
+    std::string cloudPart = "{\"token\": " + JsonString(settings.token) + ", \"script\": " + settings.cloudScript;
+    if (!settings.cloudClientCa.empty()) cloudPart += ", \"clientCa\": " + JsonString(settings.cloudClientCa);
+    std::string bootstrapPart =
+        "{\"token\": " + JsonString(settings.bootstrapToken.empty() ? settings.token : settings.bootstrapToken) +
+        ", \"script\": " + settings.bootstrapScript;
+    if (!settings.bootstrapCertificate.empty()) {
+        bootstrapPart += ", \"certificate\": " + JsonString(settings.bootstrapCertificate);
     }
-    HttpsServerOptions cloudOptions;
-    cloudOptions.role = "cloud";
-    cloudOptions.certificateFile = ServerFile("cloud_server.crt");
-    cloudOptions.keyFile = ServerFile("cloud_server.key");
-    cloudOptions.clientCa = settings.cloudClientCa.empty() ? ServerFile("client_ca.pem") : settings.cloudClientCa;
-    cloudOptions.token = settings.token;
-    cloudOptions.script = settings.cloudScript;
-    if (!cloud.Start(workDir + "/cloud", cloudOptions)) {
+    const std::string scenario = "{\"modem\": null, \"smdp\": null, \"registry\": null, \"cloud\": " + cloudPart +
+                                 "}, \"bootstrap\": " + bootstrapPart + "}, \"ntp\": {\"mode\": " +
+                                 JsonString(settings.ntpMode) + ", \"value\": " + std::to_string(settings.ntpValue) + "}}";
+    if (!world_.Start(scenario, workDir + "/world")) {
         return false;
     }
-    const std::string bootstrapName =
-        settings.bootstrapCertificate.empty() ? "bootstrap_server" : settings.bootstrapCertificate;
-    HttpsServerOptions bootstrapOptions;
-    bootstrapOptions.role = "bootstrap";
-    bootstrapOptions.certificateFile = ServerFile(bootstrapName + ".crt");
-    bootstrapOptions.keyFile = ServerFile(bootstrapName + ".key");
-    bootstrapOptions.clientCa = ServerFile("client_ca.pem");
-    bootstrapOptions.deployment = HBR_DEPLOYMENT_DATA_DIR;
-    bootstrapOptions.serviceUrl = OperCodeUrl();
-    bootstrapOptions.pecUrl = StatusUrl();
-    bootstrapOptions.token = settings.bootstrapToken.empty() ? settings.token : settings.bootstrapToken;
-    bootstrapOptions.script = settings.bootstrapScript;
-    if (!bootstrap.Start(workDir + "/bootstrap", bootstrapOptions)) {
-        return false;
-    }
-    return ntp.Start(workDir + "/ntp", settings.ntpMode, settings.ntpValue);
+    auto port = [&](const std::string &name) { return std::atoi(world_.Env("HBR_" + name + "_PORT").c_str()); };
+    cloud.Attach(port("CLOUD"), world_.Env("HBR_RECORDS_CLOUD"));
+    bootstrap.Attach(port("BOOTSTRAP"), world_.Env("HBR_RECORDS_BOOTSTRAP"));
+    const std::string ntpServer = world_.Env("HBR_NTP_SERVER");
+    ntp.Attach(std::atoi(ntpServer.c_str() + ntpServer.rfind(':') + 1), world_.Env("HBR_RECORDS_NTP") + "/ntp.jsonl",
+               world_.Env("HBR_NTP_CONTROL"));
+    return true;
 }
 
 void CloudServers::Stop()
 {
+    world_.Stop();
     ntp.Stop();
     bootstrap.Stop();
     cloud.Stop();

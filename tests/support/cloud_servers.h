@@ -1,13 +1,15 @@
 // The local cloud for the agent's cloud client: the cloud server
 // (operation code and status, mutual TLS), the bootstrap server pointing at
-// it, and the SNTP server. Started in that order, reaped on Stop or
-// destruction. They use the build tree's generated deployment data; with an
-// external deployment folder there is no server material
+// it, and the SNTP server, started by hbr-world (a world of these three
+// alone) and stopped with it on Stop or destruction; the members read what
+// they record. They use the build tree's generated deployment data; with
+// an external deployment folder there is no server material
 // (HaveServerMaterial() is false).
 #ifndef HBR_CLOUD_SERVERS_H
 #define HBR_CLOUD_SERVERS_H
 
 #include "https_test_server.h"
+#include "world_process.h"
 
 #include <string>
 
@@ -43,6 +45,9 @@ public:
     HttpsTestServer cloud;
     HttpsTestServer bootstrap;
     NtpTestServer ntp;
+
+private:
+    WorldProcess world_;
 };
 
 }  // namespace hbr_test

@@ -152,6 +152,14 @@ bool HttpsTestServer::Start(const std::string &workDir, const HttpsServerOptions
     return true;
 }
 
+void HttpsTestServer::Attach(int port, const std::string &recordDir)
+{
+    Stop();
+    port_ = port;
+    recordDir_ = recordDir;
+    startupLines_.clear();
+}
+
 void HttpsTestServer::Stop()
 {
     Reap(&pid_);
@@ -230,6 +238,14 @@ bool NtpTestServer::Start(const std::string &workDir, const std::string &mode, l
         return false;
     }
     return true;
+}
+
+void NtpTestServer::Attach(int port, const std::string &recordPath, const std::string &controlPath)
+{
+    Stop();
+    port_ = port;
+    recordPath_ = recordPath;
+    controlPath_ = controlPath;
 }
 
 void NtpTestServer::Stop()

@@ -44,6 +44,9 @@ public:
     // Starts the server with its files under workDir; false (with a test
     // failure) when it does not come up.
     bool Start(const std::string &workDir, const HttpsServerOptions &options);
+    // Reads a server that another launcher started (hbr-world): its port
+    // and record folder. Stop() then forgets it.
+    void Attach(int port, const std::string &recordDir);
     void Stop();
 
     int port() const { return port_; }
@@ -87,6 +90,9 @@ public:
     NtpTestServer &operator=(const NtpTestServer &) = delete;
 
     bool Start(const std::string &workDir, const std::string &mode = "offset", long long value = 0);
+    // A server that another launcher started: its port, record file and
+    // control file. Stop() then forgets it.
+    void Attach(int port, const std::string &recordPath, const std::string &controlPath);
     void Stop();
     // Changes the mode for the following requests.
     void SetMode(const std::string &mode, long long value = 0);
