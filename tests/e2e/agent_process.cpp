@@ -61,6 +61,8 @@ bool AgentProcess::Start(const std::map<std::string, std::string> &given, const 
     std::string errPath = dir_ / "agent.stderr", outPath = dir_ / "agent.stdout";
     char *argv[] = {const_cast<char *>(exe_.c_str()), nullptr};
 
+    exited_ = false;
+    exitCode_ = -1;
     pid_ = fork();
     if (pid_ == 0) {
         int in = open("/dev/null", O_RDONLY);

@@ -13,10 +13,8 @@
 #include <thread>
 #include <string>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 
 #include <sys/stat.h>
@@ -296,10 +294,7 @@ TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
         changed[tool] += k != last;
         last = k;
 
-        int fd = open((root() + "/.lock").c_str(), O_RDWR);
-        ASSERT_GE(fd, 0);
-        EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB)) << "round " << round << ": the store lock stayed held";
-        close(fd);
+        EXPECT_TRUE(hbrtest::StoreLockFree(root())) << "round " << round << ": the store lock stayed held";
 
         // Dot-names are never keys or values (every tenth round: a query
         // lists the key's values and subkeys).
@@ -309,10 +304,7 @@ TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
             EXPECT_EQ(std::string::npos, r.out.find(".values"));
             EXPECT_EQ(r.out.find("    V    REG_SZ    "), r.out.rfind("    V    REG_SZ    "));
         }
-        if (DIR *d = opendir(dir.c_str())) {
-            while (dirent *e = readdir(d)) temps += std::strncmp(e->d_name, ".values.tmp.", 12) == 0;
-            closedir(d);
-        }
+        temps += hbrtest::ValueTempFiles(dir);
     }
     EXPECT_GT(temps, 0) << "no kill landed between a write and its rename";
     EXPECT_GT(changed[0], rounds / 20) << "the API writer hardly wrote";
@@ -323,12 +315,7 @@ TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
     std::string text = Numbered(last + 1);
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
                                             static_cast<DWORD>(text.size() + 1)));
-    int left = 0;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) left += std::strncmp(e->d_name, ".values.tmp.", 12) == 0;
-        closedir(d);
-    }
-    EXPECT_EQ(0, left);
+    EXPECT_EQ(0, hbrtest::ValueTempFiles(dir));
     RegCloseKey(key);
 }
 
