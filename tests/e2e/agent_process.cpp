@@ -23,10 +23,17 @@ AgentProcess::AgentProcess(const std::string &agentPath) : exe_(dir_ / "hbr-agen
 
 AgentProcess::~AgentProcess()
 {
+    Kill();
+}
+
+void AgentProcess::Kill()
+{
     if (Running()) {
         kill(pid_, SIGKILL);
         int status;
         waitpid(pid_, &status, 0);
+        exited_ = true;
+        exitCode_ = 128 + SIGKILL;
     }
 }
 

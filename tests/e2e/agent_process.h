@@ -37,6 +37,8 @@ public:
     bool WaitForLog(const std::string &text, int timeoutMs = 30000, int count = 1) const;
 
     bool Signal(int sig) const;
+    // SIGKILL, and waits for the end.
+    void Kill();
     // Waits for the process to end; returns its exit code (128 + signal
     // when killed), or -1 on time-out.
     int WaitExit(int timeoutMs = 60000);
