@@ -60,8 +60,8 @@ class FlowsSecretsE2E : public FlowsE2E {};
 // with a distinctive signing key (bootstrap and cloud) and APN password.
 // Secret: those two, the deployment's seed constant, its salt template
 // (alone and salted with the serial number) and the client key (PEM body
-// lines; the DER in hex, 32-byte windows). Activation codes and the
-// bootstrap key derived from the salt are logged as designed.
+// lines; the DER in hex, 32-byte windows), and the bootstrap key derived
+// from the salt. Activation codes are logged as designed.
 TEST_F(FlowsSecretsE2E, NoFlowLogsASecret)
 {
     const std::string keyPem = std::string(HBR_DEPLOYMENT_DATA_DIR) + "/client_key.pem";
@@ -103,7 +103,14 @@ TEST_F(FlowsSecretsE2E, NoFlowLogsASecret)
         std::string salted = salt;
         salted.replace(salted.find("%s"), 2, head.substr(sn + 4, head.find('&', sn) - sn - 4));
 
-        std::vector<std::string> secrets = {kToken, kPassword, seed, salt, salted};
+        // The bootstrap key (from the salt and the serial number) is what the
+        // bootstrap server takes to hand out the signing key.
+        const size_t key = head.find("&bootstrapKey=");
+        ASSERT_NE(std::string::npos, key) << head;
+        const std::string bootstrapKey = head.substr(key + 14, head.find('&', key + 1) - key - 14);
+        ASSERT_EQ(16u, bootstrapKey.size()) << head;
+
+        std::vector<std::string> secrets = {kToken, kPassword, seed, salt, salted, bootstrapKey};
         for (const std::string &line : hbr_test::ReadLines(keyPem)) {
             if (line.size() == 64) secrets.push_back(line);
         }
