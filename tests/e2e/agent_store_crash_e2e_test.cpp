@@ -1,111 +1,131 @@
 // The agent killed at random points of its registry writes leaves every
 // value readable as its old or its new content, and the store unlocked.
-#include "control_server.h"
-#include "flows_e2e.h"
+#include "agent_process.h"
+#include "test_support.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <thread>
 
-using namespace flows_e2e;
-
 namespace {
 
-class AgentStoreCrashE2E : public FlowsE2E {};
+const char kStateKey[] = "SYSTEM\\CurrentControlSet\\Control\\Quorlin\\HBRAgentService\\IOTServiceActiveOrDeactiveResult";
+const char kUp[] = "IOTServiceInit success";
 
-// The agent writes its state at start (0, then 1 as the AT channel comes
-// up) and three times per activation (2, 3, then 5: code 1007 fails each
-// pass before any peer is asked). A thread keeps notifying, so every run
-// of the agent is a continuing run of writes; each round starts the agent
-// and kills it (SIGKILL) anywhere in twice the time it takes to come up.
-TEST_F(AgentStoreCrashE2E, KilledAgentLeavesOldOrNewValues)
+// The environment is the process's: one lane at a time reads through the
+// registry API or starts an agent (which copies the environment).
+std::mutex environmentLock;
+
+// The state through the registry API under `root`; -1 when unreadable or
+// not a DWORD.
+long State(const std::string &root)
 {
-    Scenario s;
-    s.platform = "0";
-    s.retryErrorCode = 1007;
-    Start(s);
-    Stop();
-    const std::string root = worldPtr_->Env("HBR_REGISTRY_ROOT");
+    std::lock_guard<std::mutex> hold(environmentLock);
     hbrtest::ScopedEnv registry("HBR_REGISTRY_ROOT", root.c_str());
-    // The state through the registry API; -1 when unreadable or not a DWORD.
-    auto state = [] {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1L;
-        DWORD value = 0, size = sizeof value, type = 0;
-        LSTATUS rc = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
-        RegCloseKey(key);
-        return rc == ERROR_SUCCESS && type == REG_DWORD && size == 4 ? static_cast<long>(value) : -1L;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kStateKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    DWORD value = 0, size = sizeof value, type = 0;
+    LSTATUS rc = RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE *>(&value), &size);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS && type == REG_DWORD && size == 4 ? static_cast<long>(value) : -1;
+}
+
+// Waits (polling every half millisecond) until the agent's log has a line;
+// false after 30 s.
+bool WaitForFirstLine(const AgentProcess &agent)
+{
+    for (int i = 0; i < 60000; ++i) {
+        if (hbrtest::FileSize(agent.LogPath()) > 0) return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+}
+
+// One agent and its store (fresh, in `root`), killed `rounds` times. Every
+// start writes the state twice: 0 as the service starts, 1 as it looks for
+// the AT channel. Each round kills the agent (SIGKILL) anywhere from its
+// first log line, just before the first write, to the end of the second.
+void KillLane(AgentProcess *agent, const std::string &root, int lane, int rounds, int *writes, int *temps)
+{
+    SCOPED_TRACE(lane);
+    const std::map<std::string, std::string> env = {{"HBR_REGISTRY_ROOT", root}, {"HBR_SLEEP_DIVISOR", "1000"}};
+    auto start = [&] {
+        std::remove(agent->LogPath().c_str());
+        std::lock_guard<std::mutex> hold(environmentLock);
+        return agent->Start(env, AgentProcess::ProxyVariables());
     };
-    ASSERT_EQ(1, state());
-
-    const auto env = worldPtr_->WorldAgentEnv(1000);
-    const std::string ready = "DestroyAtChannelTimer";
-    auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(agentPtr_->Start(env, AgentProcess::ProxyVariables()));
-    ASSERT_TRUE(agentPtr_->WaitForLog(ready, 30000, Logs(ready) + 1));
-    const long spanMicros =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
-    Stop();
-
-    const std::string stateKey = kStateKey;
-    const std::string serviceKey = "HKLM\\" + stateKey.substr(0, stateKey.rfind('\\'));
-    std::string keyFolder = root + "/HKLM/" + stateKey;
+    // A whole start: the keys exist, and the time of both writes.
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(WaitForFirstLine(*agent));
+    auto began = std::chrono::steady_clock::now();
+    ASSERT_TRUE(agent->WaitForLog(kUp));
+    const long spanMicros = std::max<long>(
+        1000, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began).count());
+    agent->Kill();
+    ASSERT_EQ(1, State(root));
+    std::string keyFolder = root + "/HKLM/" + kStateKey;
     std::replace(keyFolder.begin(), keyFolder.end(), '\\', '/');
-    struct Notifier {
-        std::atomic<bool> on{true};
-        std::thread thread;
-        void Stop()
-        {
-            on = false;
-            if (thread.joinable()) thread.join();
-        }
-        ~Notifier() { Stop(); }
-    } notifier;
-    const std::string control = worldPtr_->Env("HBR_MODEM_CONTROL");
-    notifier.thread = std::thread([&] {
-        while (notifier.on) {
-            std::string answer, error;
-            hbrmodemsim::controlRequest(control, "notify ACTIVE", answer, &error);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    });
-    std::mt19937 random(20261);
-    long last = state();
-    int changed = 0, temps = 0;
-    const int rounds = 200;
+
+    std::mt19937 random(20261 + lane);
     for (int round = 1; round <= rounds; ++round) {
-        ASSERT_TRUE(agentPtr_->Start(env, AgentProcess::ProxyVariables()));
-        std::this_thread::sleep_for(std::chrono::microseconds(random() % (2 * spanMicros)));
-        agentPtr_->Kill();
-        const long now = state();
-        ASSERT_TRUE(now >= 0 && now <= 5 && now != 4) << "round " << round << ": corrupt or never written: " << now;
-        changed += now != last;
-        last = now;
+        ASSERT_TRUE(start());
+        ASSERT_TRUE(WaitForFirstLine(*agent));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % spanMicros));
+        agent->Kill();
+        *writes += hbrtest::CountMessages(agent->Messages(), "RegSetKeyValue REG_IOT_SERVICE_ACTIVE_RESULT Success");
+        const long now = State(root);
+        ASSERT_TRUE(now == 0 || now == 1) << "round " << round << ": corrupt: " << now;
         EXPECT_TRUE(hbrtest::StoreLockFree(root)) << "round " << round << ": the store lock stayed held";
-        temps += hbrtest::ValueTempFiles(keyFolder);
-        // Dot-names are never keys or values; the world's values stay.
-        if (round % 20 == 0) {
-            auto r = hbrtest::RunProcess({HBR_REG_PATH, "query", serviceKey, "/s"});
+        *temps += hbrtest::ValueTempFiles(keyFolder);
+        // Dot-names are never keys or values.
+        if (round % 25 == 0) {
+            auto r = hbrtest::RunProcess({HBR_REG_PATH, "query", "HKLM\\SYSTEM", "/s"}, {{"HBR_REGISTRY_ROOT", root}});
             EXPECT_EQ(0, r.exitCode) << r.err;
             EXPECT_EQ(std::string::npos, r.out.find(".values"));
-            EXPECT_NE(std::string::npos, r.out.find("    BootstrapServerUrl    REG_SZ    https://127.0.0.1:"));
+            EXPECT_NE(std::string::npos, r.out.find("IOTServiceActiveOrDeactiveResult\n    (Default)    REG_DWORD    0x"));
         }
     }
-    std::printf("%ld us to come up; %d/%d rounds changed the state, %d temp files left\n", spanMicros, changed,
-                rounds, temps);
-    EXPECT_GT(changed, rounds / 10) << "the agent hardly wrote";
-    notifier.Stop();
     // A whole run: the agent's own writes sweep the temp files killed runs left.
-    std::remove(agentPtr_->LogPath().c_str());
-    ASSERT_TRUE(agentPtr_->Start(env, AgentProcess::ProxyVariables()));
-    ASSERT_TRUE(agentPtr_->WaitForLog(ready));
-    Stop();
-    EXPECT_EQ(1, state());
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(agent->WaitForLog(kUp));
+    agent->Kill();
+    EXPECT_EQ(1, State(root));
     EXPECT_EQ(0, hbrtest::ValueTempFiles(keyFolder));
+}
+
+// 200 kills of the agent, in eight lanes (each its own copy and store) so
+// that the process starts, slow under the sanitizers, overlap.
+TEST(AgentStoreCrashE2E, KilledAgentLeavesOldOrNewValues)
+{
+    const int lanes = 8, rounds = 25;
+    // Copied before any lane forks: a copy still open for writing in a
+    // forked child could not be started.
+    std::vector<std::unique_ptr<AgentProcess>> agents;
+    std::vector<std::unique_ptr<hbrtest::TempDir>> stores;
+    for (int lane = 0; lane < lanes; ++lane) {
+        agents.emplace_back(new AgentProcess(HBR_AGENT_PATH));
+        stores.emplace_back(new hbrtest::TempDir);
+    }
+    int writes[lanes] = {}, temps[lanes] = {};
+    std::vector<std::thread> threads;
+    for (int lane = 0; lane < lanes; ++lane) {
+        threads.emplace_back(KillLane, agents[lane].get(), stores[lane]->path(), lane, rounds, &writes[lane],
+                             &temps[lane]);
+    }
+    for (auto &t : threads) t.join();
+    int allWrites = 0, allTemps = 0;
+    for (int lane = 0; lane < lanes; ++lane) {
+        allWrites += writes[lane];
+        allTemps += temps[lane];
+    }
+    std::printf("%d writes logged in %d rounds, %d temp files left\n", allWrites, lanes * rounds, allTemps);
+    EXPECT_GT(allWrites, lanes * rounds / 4) << "the agent hardly wrote";
 }
 
 } // namespace
