@@ -15,10 +15,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+extern char **environ;
 
 using hbrtest::RegistryRootTest;
 using hbrtest::RunProcess;
@@ -267,24 +270,24 @@ TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
     for (int round = 1; round <= rounds; ++round) {
         const bool tool = round % 2 == 1;
         const int first = last + 1;
-        pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            int quiet = open("/dev/null", O_WRONLY);
-            dup2(quiet, 1);
-            if (tool) {
-                std::string text = Numbered(first);
-                execl(HBR_REG_PATH, HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", text.c_str(), "/f",
-                      static_cast<char *>(nullptr));
-                _exit(127);
-            }
-            // A fresh process of this program (a forked copy of a threaded
-            // process may hold a lock forever), writing in a loop.
-            std::string from = std::to_string(first);
-            setenv("HBR_TEST_REGISTRY_WRITER_FROM", from.c_str(), 1);
-            execl("/proc/self/exe", "writer", "--gtest_filter=HbrRegWriter.Loop", static_cast<char *>(nullptr));
-            _exit(127);
-        }
+        // Either hbr-reg, or a fresh process of this program (a forked copy
+        // of a threaded process may hold a lock forever) writing in a loop;
+        // spawned, as a fork of a sanitized process is slow.
+        std::string text = Numbered(first), from = "HBR_TEST_REGISTRY_WRITER_FROM=" + std::to_string(first);
+        std::vector<char *> envp;
+        for (char **e = environ; *e != nullptr; ++e) envp.push_back(*e);
+        envp.push_back(&from[0]);
+        envp.push_back(nullptr);
+        const char *toolArgs[] = {HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", text.c_str(), "/f", nullptr};
+        const char *writerArgs[] = {"writer", "--gtest_filter=HbrRegWriter.Loop", nullptr};
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, tool ? HBR_REG_PATH : "/proc/self/exe", &quiet, nullptr,
+                                   const_cast<char *const *>(tool ? toolArgs : writerArgs), envp.data());
+        posix_spawn_file_actions_destroy(&quiet);
+        ASSERT_EQ(0, rc);
         std::this_thread::sleep_for(std::chrono::microseconds(random() % (2 * spanMicros)));
         kill(pid, SIGKILL);
         int status = 0;
