@@ -60,14 +60,19 @@ void KillLane(AgentProcess *agent, const std::string &root, int lane, int rounds
         std::lock_guard<std::mutex> hold(environmentLock);
         return agent->Start(env, AgentProcess::ProxyVariables());
     };
-    // A whole start: the keys exist, and the time of both writes.
-    ASSERT_TRUE(start());
-    ASSERT_TRUE(WaitForFirstLine(*agent));
-    auto began = std::chrono::steady_clock::now();
-    ASSERT_TRUE(agent->WaitForLog(kUp));
-    const long spanMicros = std::max<long>(
-        1000, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began).count());
-    agent->Kill();
+    // Two whole starts: the keys exist, and the time of both writes (the
+    // shorter, so that one slow start on a busy machine does not stretch all).
+    long spanMicros = 1L << 40;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(start());
+        ASSERT_TRUE(WaitForFirstLine(*agent));
+        auto began = std::chrono::steady_clock::now();
+        ASSERT_TRUE(agent->WaitForLog(kUp));
+        spanMicros = std::min<long>(spanMicros, std::chrono::duration_cast<std::chrono::microseconds>(
+                                                    std::chrono::steady_clock::now() - began).count());
+        agent->Kill();
+    }
+    spanMicros = std::max<long>(1000, spanMicros);
     ASSERT_EQ(1, State(root));
     std::string keyFolder = root + "/HKLM/" + kStateKey;
     std::replace(keyFolder.begin(), keyFolder.end(), '\\', '/');

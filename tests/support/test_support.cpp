@@ -150,7 +150,7 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::map<st
 
 bool StoreLockFree(const std::string &root)
 {
-    int fd = open((root + "/.lock").c_str(), O_RDWR);
+    int fd = open((root + "/.lock").c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return false;
     const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
     close(fd);
