@@ -1,7 +1,6 @@
 // The agent killed at random points of its registry writes leaves every
 // value readable as its old or its new content, and the store unlocked.
-#include "agent_process.h"
-#include "test_support.h"
+#include "flows_e2e.h"
 
 #include <windows.h>
 
@@ -15,7 +14,7 @@
 
 namespace {
 
-const char kStateKey[] = "SYSTEM\\CurrentControlSet\\Control\\Quorlin\\HBRAgentService\\IOTServiceActiveOrDeactiveResult";
+using flows_e2e::kStateKey;
 const char kUp[] = "IOTServiceInit success";
 
 // The environment is the process's: one lane at a time reads through the
