@@ -329,7 +329,9 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
     const std::string key = BootstrapKey(DeploymentSaltTemplate(), sn);
     const std::string base = bootstrapUrl.empty() ? std::string(DeploymentBootstrapUrl()) : bootstrapUrl;
     const std::string url = base + "?sn=" + sn + "&bootstrapKey=" + key + "&type=service2;apns";
-    HBR_LOG_INFO("GetBootstrapKeyValueFromServer http_url(%s)", url.c_str());
+    // The key with the serial number fetches the signing key: logged masked.
+    const std::string shown = base + "?sn=" + sn + "&bootstrapKey=" + MaskSecret(key) + "&type=service2;apns";
+    HBR_LOG_INFO("GetBootstrapKeyValueFromServer http_url(%s)", shown.c_str());
 
     CURL *curl = curl_easy_init();
     if (curl == nullptr) {

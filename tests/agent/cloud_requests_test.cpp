@@ -292,7 +292,9 @@ TEST_F(CloudRequestTest, SecretsStayOutOfTheLog)
     }
     ASSERT_FALSE(keyLines.empty());
     const std::string log = Log();
+    const std::string bootstrapKey = BootstrapKey(DeploymentSaltTemplate(), kSn);
     for (const std::string &text : {log, errors}) {
+        EXPECT_FALSE(Has(text, bootstrapKey));
         EXPECT_FALSE(Has(text, token));
         EXPECT_FALSE(Has(text, password));
         EXPECT_FALSE(Has(text, DeploymentRandSeed()));
@@ -305,6 +307,7 @@ TEST_F(CloudRequestTest, SecretsStayOutOfTheLog)
     EXPECT_TRUE(Logged("[bootstrap]: apn_info->password: Pass***"));
     EXPECT_TRUE(Logged("&key=Toke***"));
     EXPECT_TRUE(Logged("[error][RandNumber]buf(***)!"));
+    EXPECT_TRUE(Logged("&bootstrapKey=" + bootstrapKey.substr(0, 4) + "***&type=service2;apns)"));
 }
 
 TEST_F(CloudRequestTest, RetryCodeOneFailsTheBootstrapOnly)

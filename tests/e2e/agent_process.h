@@ -19,10 +19,10 @@ public:
     AgentProcess(const AgentProcess &) = delete;
     AgentProcess &operator=(const AgentProcess &) = delete;
 
-    // Starts the copy with the current environment plus `env`, less the
-    // variables named in `unset`; without HBR_MBN_SOCKET in `env`, the
-    // device-service socket is <folder>/mbn.sock. Its stderr goes to
-    // `errorFd` when given, else to a file (see Stderr()).
+    // Starts the copy (again, once the last run ended) with the current
+    // environment plus `env`, less the variables named in `unset`; without
+    // HBR_MBN_SOCKET in `env`, the device-service socket is <folder>/mbn.sock.
+    // Its stderr goes to `errorFd` when given, else to a file (see Stderr()).
     bool Start(const std::map<std::string, std::string> &env = {}, const std::vector<std::string> &unset = {},
                int errorFd = -1);
     // The proxy variables, which must not reach the agent's requests to
@@ -37,6 +37,8 @@ public:
     bool WaitForLog(const std::string &text, int timeoutMs = 30000, int count = 1) const;
 
     bool Signal(int sig) const;
+    // SIGKILL, and waits for the end.
+    void Kill();
     // Waits for the process to end; returns its exit code (128 + signal
     // when killed), or -1 on time-out.
     int WaitExit(int timeoutMs = 60000);

@@ -37,6 +37,8 @@ struct Scenario {
     std::string bootstrapEntries = "[]";
     std::string smdpEntries = "[]";
     std::string syncPending;            // the sync reply's request ("ACTIVE"); "" : none (status 2)
+    std::string token;                  // "" : hbr-world's default signing key
+    std::string apnPassword = "secret"; // of the bootstrap "apns" record
 
     std::string Json() const
     {
@@ -60,8 +62,9 @@ struct Scenario {
                     std::to_string(operation) + R"(, "token": "{activationCode}", "simMode": )" +
                     std::to_string(simMode) + "}}";
         }
-        s << R"("cloud": {"script": [{"function": "opercode", "call": "always", "reply": )" << reply << "}]},";
-        s << R"("bootstrap": {"apns": [{"apn": "iot.e2e,IPV4,PAP,user,secret,3", "iccid": [")" << kNew
+        s << R"("cloud": {)" << (token.empty() ? "" : R"("token": ")" + token + R"(", )")
+          << R"("script": [{"function": "opercode", "call": "always", "reply": )" << reply << "}]},";
+        s << R"("bootstrap": {"apns": [{"apn": "iot.e2e,IPV4,PAP,user,)" << apnPassword << R"(,3", "iccid": [")" << kNew
           << R"("]}], "entries": )" << bootstrapEntries << "},";
         s << R"("retryErrorCode": )" << retryErrorCode << "}";
         return s.str();

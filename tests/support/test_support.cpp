@@ -10,6 +10,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -145,6 +146,25 @@ ProcessResult RunProcess(const std::vector<std::string> &argv, const std::map<st
     result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
     return result;
+}
+
+bool StoreLockFree(const std::string &root)
+{
+    int fd = open((root + "/.lock").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return free;
+}
+
+int ValueTempFiles(const std::string &keyFolder)
+{
+    int n = 0;
+    if (DIR *d = opendir(keyFolder.c_str())) {
+        while (dirent *e = readdir(d)) n += std::strncmp(e->d_name, ".values.tmp.", 12) == 0;
+        closedir(d);
+    }
+    return n;
 }
 
 void RegistryRootTest::SetUp()

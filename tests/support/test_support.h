@@ -65,6 +65,12 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {},
                          const std::string &input = "");
 
+// The registry store under `root` as a killed writer may leave it: whether
+// its lock (<root>/.lock) can be taken at once, and how many writers' temp
+// files (".values.tmp.<pid>.<n>") lie in the folder of one key.
+bool StoreLockFree(const std::string &root);
+int ValueTempFiles(const std::string &keyFolder);
+
 // Test fixture with its own registry root in a temp folder.
 class RegistryRootTest : public ::testing::Test {
 protected:
