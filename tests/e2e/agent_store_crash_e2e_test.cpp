@@ -89,7 +89,11 @@ void KillLane(AgentProcess *agent, const std::string &root, int lane, int rounds
         *temps += hbrtest::ValueTempFiles(keyFolder);
         // Dot-names are never keys or values.
         if (round % 25 == 0) {
-            auto r = hbrtest::RunProcess({HBR_REG_PATH, "query", "HKLM\\SYSTEM", "/s"}, {{"HBR_REGISTRY_ROOT", root}});
+            hbrtest::ProcessResult r;
+            {
+                std::lock_guard<std::mutex> hold(environmentLock);
+                r = hbrtest::RunProcess({HBR_REG_PATH, "query", "HKLM\\SYSTEM", "/s"}, {{"HBR_REGISTRY_ROOT", root}});
+            }
             EXPECT_EQ(0, r.exitCode) << r.err;
             EXPECT_EQ(std::string::npos, r.out.find(".values"));
             EXPECT_NE(std::string::npos, r.out.find("IOTServiceActiveOrDeactiveResult\n    (Default)    REG_DWORD    0x"));

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <string>
@@ -233,55 +236,75 @@ TEST(HbrRegWriter, Loop)
     }
 }
 
-// Kills a writer (hbr-reg, or a process writing through the registry API
-// as the agent does) at random points of its writes: every value reads back
-// as a complete old or new text, the store's lock is free again, the killed
-// writer's temp file is never a key or value, and the next write sweeps it.
-TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
+// The environment is the process's: one lane at a time reads it (to start
+// a process) or reads through the registry API under its own root.
+std::mutex environmentLock;
+
+hbrtest::ProcessResult RunLocked(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
 {
-    ASSERT_EQ(0, Reg({"add", "HKLM\\Crash", "/v", "V", "/d", Numbered(0), "/f"}).exitCode);
+    std::lock_guard<std::mutex> hold(environmentLock);
+    return RunProcess(argv, env);
+}
+
+// The write number value V of key Crash holds under `root` (-1: corrupt).
+int ReadNumbered(const std::string &root)
+{
+    std::lock_guard<std::mutex> hold(environmentLock);
+    hbrtest::ScopedEnv registry("HBR_REGISTRY_ROOT", root.c_str());
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Crash", 0, KEY_ALL_ACCESS, &key));
-    auto read = [&] {
-        std::string text(30000, '\0');
-        DWORD size = static_cast<DWORD>(text.size()), type = 0;
-        LSTATUS rc = RegQueryValueExA(key, "V", nullptr, &type, reinterpret_cast<BYTE *>(&text[0]), &size);
-        EXPECT_EQ(ERROR_SUCCESS, rc);
-        text.resize(rc == ERROR_SUCCESS && size > 0 ? size - 1 : 0);
-        return NumberOf(text);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Crash", 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+    std::string text(30000, '\0');
+    DWORD size = static_cast<DWORD>(text.size()), type = 0;
+    LSTATUS rc = RegQueryValueExA(key, "V", nullptr, &type, reinterpret_cast<BYTE *>(&text[0]), &size);
+    RegCloseKey(key);
+    text.resize(rc == ERROR_SUCCESS && size > 0 ? size - 1 : 0);
+    return NumberOf(text);
+}
+
+// One lane of KilledWritersLeaveOldOrNewValues: a store of its own under
+// `root`, whose writer (hbr-reg, or a process writing through the registry
+// API as the agent does) is killed at a random point of its writes in each
+// round. `changed` counts the rounds that changed the value, per writer.
+void KillWriterLane(const std::string &root, int lane, int rounds, int changed[2], int *temps)
+{
+    SCOPED_TRACE(lane);
+    const std::map<std::string, std::string> env = {{"HBR_REGISTRY_ROOT", root}};
+    auto add = [&](int k) {
+        return RunLocked({HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", Numbered(k), "/f"}, env).exitCode;
     };
-    const std::string dir = root() + "/HKLM/Crash";
     // Kills land anywhere in twice a whole run of hbr-reg (the fastest of
     // three, so that one slow start on a busy machine does not stretch them all).
     long spanMicros = 1L << 40;
     for (int i = 0; i < 3; ++i) {
         auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(0, Reg({"add", "HKLM\\Crash", "/v", "V", "/d", Numbered(0), "/f"}).exitCode);
+        ASSERT_EQ(0, add(0));
         spanMicros = std::min<long>(spanMicros, std::chrono::duration_cast<std::chrono::microseconds>(
                                                     std::chrono::steady_clock::now() - start).count());
     }
     spanMicros = std::max<long>(1000, spanMicros);
-    std::mt19937 random(20260);
+    const std::string dir = root + "/HKLM/Crash";
+    // The writers' environment: this process's, with the lane's root.
+    std::vector<std::string> texts;
+    std::unique_lock<std::mutex> hold(environmentLock);
+    for (char **e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "HBR_REGISTRY_ROOT=", 18) != 0) texts.push_back(*e);
+    }
+    hold.unlock();
+    texts.push_back("HBR_REGISTRY_ROOT=" + root);
+    texts.push_back("");  // HBR_TEST_REGISTRY_WRITER_FROM, per round
+
+    std::mt19937 random(20260 + lane);
     int last = 0;
-    int temps = 0;
-    int changed[2] = {0, 0};  // rounds that changed the value: API writer, hbr-reg
-    // 200 rounds per writer; 100 under AddressSanitizer, whose process
-    // start alone takes a tenth of a second.
-#if defined(__SANITIZE_ADDRESS__)
-    const int rounds = 200;
-#else
-    const int rounds = 400;
-#endif
     for (int round = 1; round <= rounds; ++round) {
         const bool tool = round % 2 == 1;
         const int first = last + 1;
         // Either hbr-reg, or a fresh process of this program (a forked copy
         // of a threaded process may hold a lock forever) writing in a loop;
         // spawned, as a fork of a sanitized process is slow.
-        std::string text = Numbered(first), from = "HBR_TEST_REGISTRY_WRITER_FROM=" + std::to_string(first);
+        std::string text = Numbered(first);
+        texts.back() = "HBR_TEST_REGISTRY_WRITER_FROM=" + std::to_string(first);
         std::vector<char *> envp;
-        for (char **e = environ; *e != nullptr; ++e) envp.push_back(*e);
-        envp.push_back(&from[0]);
+        for (std::string &t : texts) envp.push_back(&t[0]);
         envp.push_back(nullptr);
         const char *toolArgs[] = {HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", text.c_str(), "/f", nullptr};
         const char *writerArgs[] = {"writer", "--gtest_filter=HbrRegWriter.Loop", nullptr};
@@ -297,34 +320,55 @@ TEST_F(HbrReg, KilledWritersLeaveOldOrNewValues)
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
-        const int k = read();
+        const int k = ReadNumbered(root);
         ASSERT_GE(k, last) << "round " << round << ": corrupt or older value";
         changed[tool] += k != last;
         last = k;
 
-        EXPECT_TRUE(hbrtest::StoreLockFree(root())) << "round " << round << ": the store lock stayed held";
+        EXPECT_TRUE(hbrtest::StoreLockFree(root)) << "round " << round << ": the store lock stayed held";
 
         // Dot-names are never keys or values (every tenth round: a query
         // lists the key's values and subkeys).
         if (round % 10 == 0) {
-            auto r = Reg({"query", "HKLM\\Crash", "/s"});
+            auto r = RunLocked({HBR_REG_PATH, "query", "HKLM\\Crash", "/s"}, env);
             EXPECT_EQ(0, r.exitCode) << r.err;
             EXPECT_EQ(std::string::npos, r.out.find(".values"));
             EXPECT_EQ(r.out.find("    V    REG_SZ    "), r.out.rfind("    V    REG_SZ    "));
         }
-        temps += hbrtest::ValueTempFiles(dir);
+        *temps += hbrtest::ValueTempFiles(dir);
     }
-    EXPECT_GT(temps, 0) << "no kill landed between a write and its rename";
-    EXPECT_GT(changed[0], rounds / 20) << "the API writer hardly wrote";
-    EXPECT_GT(changed[1], rounds / 20) << "hbr-reg hardly wrote";
-    std::printf("%d writes, %d/%d rounds changed the value, %d temp files left\n", last, changed[0], changed[1],
-                temps);
     // The next writer sweeps the dead writers' temp files.
-    std::string text = Numbered(last + 1);
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE *>(text.c_str()),
-                                            static_cast<DWORD>(text.size() + 1)));
+    ASSERT_EQ(0, add(last + 1));
+    EXPECT_EQ(last + 1, ReadNumbered(root));
     EXPECT_EQ(0, hbrtest::ValueTempFiles(dir));
-    RegCloseKey(key);
+}
+
+// Kills writers at random points of their writes, 400 rounds (200 per
+// writer) in eight lanes with a store each, so that the process starts, slow
+// under the sanitizers, overlap: every value reads back as a complete old or
+// new text, the store's lock is free again, the killed writer's temp file is
+// never a key or value, and the next write sweeps it.
+TEST(HbrRegCrash, KilledWritersLeaveOldOrNewValues)
+{
+    const int lanes = 8, rounds = 50;
+    std::vector<std::unique_ptr<hbrtest::TempDir>> stores;
+    for (int lane = 0; lane < lanes; ++lane) stores.emplace_back(new hbrtest::TempDir);
+    int changed[lanes][2] = {}, temps[lanes] = {};
+    std::vector<std::thread> threads;
+    for (int lane = 0; lane < lanes; ++lane) {
+        threads.emplace_back(KillWriterLane, stores[lane]->path(), lane, rounds, changed[lane], &temps[lane]);
+    }
+    for (auto &t : threads) t.join();
+    int api = 0, tool = 0, allTemps = 0;
+    for (int lane = 0; lane < lanes; ++lane) {
+        api += changed[lane][0];
+        tool += changed[lane][1];
+        allTemps += temps[lane];
+    }
+    std::printf("%d/%d rounds changed the value, %d temp files left\n", api, tool, allTemps);
+    EXPECT_GT(allTemps, 0) << "no kill landed between a write and its rename";
+    EXPECT_GT(api, lanes * rounds / 40) << "the API writer hardly wrote";
+    EXPECT_GT(tool, lanes * rounds / 40) << "hbr-reg hardly wrote";
 }
 
 } // namespace
