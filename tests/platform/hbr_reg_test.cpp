@@ -236,15 +236,9 @@ TEST(HbrRegWriter, Loop)
     }
 }
 
-// The environment is the process's: one lane at a time reads it (to start
-// a process) or reads through the registry API under its own root.
+// The environment is the process's: one lane at a time reads it, or reads
+// through the registry API under its own root.
 std::mutex environmentLock;
-
-hbrtest::ProcessResult RunLocked(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env)
-{
-    std::lock_guard<std::mutex> hold(environmentLock);
-    return RunProcess(argv, env);
-}
 
 // The write number value V of key Crash holds under `root` (-1: corrupt).
 int ReadNumbered(const std::string &root)
@@ -261,6 +255,50 @@ int ReadNumbered(const std::string &root)
     return NumberOf(text);
 }
 
+// The processes of one lane, spawned (a fork of a sanitized, threaded test
+// process is slow) with this process's environment, the lane's registry
+// root and an optional writer start.
+class LaneSpawner {
+public:
+    explicit LaneSpawner(const std::string &root)
+    {
+        std::lock_guard<std::mutex> hold(environmentLock);
+        for (char **e = environ; *e != nullptr; ++e) {
+            if (std::strncmp(*e, "HBR_REGISTRY_ROOT=", 18) != 0) texts_.push_back(*e);
+        }
+        texts_.push_back("HBR_REGISTRY_ROOT=" + root);
+    }
+    // Starts `argv`, its output to `outPath`; -1 when it cannot start.
+    pid_t Start(const std::vector<std::string> &argv, const std::string &outPath = "/dev/null", int writerFrom = 0)
+    {
+        std::vector<std::string> texts = texts_;
+        if (writerFrom > 0) texts.push_back("HBR_TEST_REGISTRY_WRITER_FROM=" + std::to_string(writerFrom));
+        std::vector<char *> args, envp;
+        for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        for (std::string &t : texts) envp.push_back(&t[0]);
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t output;
+        posix_spawn_file_actions_init(&output);
+        posix_spawn_file_actions_addopen(&output, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        const int rc = posix_spawn(&pid, args[0], &output, nullptr, args.data(), envp.data());
+        posix_spawn_file_actions_destroy(&output);
+        return rc == 0 ? pid : -1;
+    }
+    // Runs `argv` to its end: its exit code (-1: not started or killed).
+    int Run(const std::vector<std::string> &argv, const std::string &outPath = "/dev/null")
+    {
+        pid_t pid = Start(argv, outPath);
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    std::vector<std::string> texts_;
+};
+
 // One lane of KilledWritersLeaveOldOrNewValues: a store of its own under
 // `root`, whose writer (hbr-reg, or a process writing through the registry
 // API as the agent does) is killed at a random point of its writes in each
@@ -268,9 +306,9 @@ int ReadNumbered(const std::string &root)
 void KillWriterLane(const std::string &root, int lane, int rounds, int changed[2], int *temps)
 {
     SCOPED_TRACE(lane);
-    const std::map<std::string, std::string> env = {{"HBR_REGISTRY_ROOT", root}};
+    LaneSpawner spawner(root);
     auto add = [&](int k) {
-        return RunLocked({HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", Numbered(k), "/f"}, env).exitCode;
+        return spawner.Run({HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", Numbered(k), "/f"});
     };
     // Kills land anywhere in twice a whole run of hbr-reg (the fastest of
     // three, so that one slow start on a busy machine does not stretch them all).
@@ -283,15 +321,8 @@ void KillWriterLane(const std::string &root, int lane, int rounds, int changed[2
     }
     spanMicros = std::max<long>(1000, spanMicros);
     const std::string dir = root + "/HKLM/Crash";
-    // The writers' environment: this process's, with the lane's root.
-    std::vector<std::string> texts;
-    std::unique_lock<std::mutex> hold(environmentLock);
-    for (char **e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "HBR_REGISTRY_ROOT=", 18) != 0) texts.push_back(*e);
-    }
-    hold.unlock();
-    texts.push_back("HBR_REGISTRY_ROOT=" + root);
-    texts.push_back("");  // HBR_TEST_REGISTRY_WRITER_FROM, per round
+    hbrtest::TempDir scratch;
+    const std::string queryOut = scratch / "query.out";
 
     std::mt19937 random(20260 + lane);
     int last = 0;
@@ -299,23 +330,10 @@ void KillWriterLane(const std::string &root, int lane, int rounds, int changed[2
         const bool tool = round % 2 == 1;
         const int first = last + 1;
         // Either hbr-reg, or a fresh process of this program (a forked copy
-        // of a threaded process may hold a lock forever) writing in a loop;
-        // spawned, as a fork of a sanitized process is slow.
-        std::string text = Numbered(first);
-        texts.back() = "HBR_TEST_REGISTRY_WRITER_FROM=" + std::to_string(first);
-        std::vector<char *> envp;
-        for (std::string &t : texts) envp.push_back(&t[0]);
-        envp.push_back(nullptr);
-        const char *toolArgs[] = {HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", text.c_str(), "/f", nullptr};
-        const char *writerArgs[] = {"writer", "--gtest_filter=HbrRegWriter.Loop", nullptr};
-        posix_spawn_file_actions_t quiet;
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        const int rc = posix_spawn(&pid, tool ? HBR_REG_PATH : "/proc/self/exe", &quiet, nullptr,
-                                   const_cast<char *const *>(tool ? toolArgs : writerArgs), envp.data());
-        posix_spawn_file_actions_destroy(&quiet);
-        ASSERT_EQ(0, rc);
+        // of a threaded process may hold a lock forever) writing in a loop.
+        pid_t pid = tool ? spawner.Start({HBR_REG_PATH, "add", "HKLM\\Crash", "/v", "V", "/d", Numbered(first), "/f"})
+                         : spawner.Start({"/proc/self/exe", "--gtest_filter=HbrRegWriter.Loop"}, "/dev/null", first);
+        ASSERT_GT(pid, 0);
         std::this_thread::sleep_for(std::chrono::microseconds(random() % (2 * spanMicros)));
         kill(pid, SIGKILL);
         int status = 0;
@@ -330,10 +348,10 @@ void KillWriterLane(const std::string &root, int lane, int rounds, int changed[2
         // Dot-names are never keys or values (every tenth round: a query
         // lists the key's values and subkeys).
         if (round % 10 == 0) {
-            auto r = RunLocked({HBR_REG_PATH, "query", "HKLM\\Crash", "/s"}, env);
-            EXPECT_EQ(0, r.exitCode) << r.err;
-            EXPECT_EQ(std::string::npos, r.out.find(".values"));
-            EXPECT_EQ(r.out.find("    V    REG_SZ    "), r.out.rfind("    V    REG_SZ    "));
+            EXPECT_EQ(0, spawner.Run({HBR_REG_PATH, "query", "HKLM\\Crash", "/s"}, queryOut));
+            const std::string out = hbrtest::ReadFile(queryOut);
+            EXPECT_EQ(std::string::npos, out.find(".values"));
+            EXPECT_EQ(out.find("    V    REG_SZ    "), out.rfind("    V    REG_SZ    "));
         }
         *temps += hbrtest::ValueTempFiles(dir);
     }
