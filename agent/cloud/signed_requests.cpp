@@ -105,6 +105,14 @@ bool SetSignedOptions(CURL *curl, const SignedRequest &request, const std::strin
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_FOLLOWLOCATION returns %s", curl_easy_strerror(rc));
         return false;
     }
+    if ((rc = curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L)) != CURLE_OK) {
+        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_MAXREDIRS returns %s", curl_easy_strerror(rc));
+        return false;
+    }
+    if ((rc = curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https")) != CURLE_OK) {
+        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_REDIR_PROTOCOLS_STR returns %s", curl_easy_strerror(rc));
+        return false;
+    }
     parts->headers = BuildHeaders(nonce, timestamp, signature);
     if ((rc = curl_easy_setopt(curl, CURLOPT_HTTPHEADER, parts->headers)) != CURLE_OK) {
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_HTTPHEADER fail(%s)", curl_easy_strerror(rc));
@@ -127,6 +135,16 @@ bool SetSignedOptions(CURL *curl, const SignedRequest &request, const std::strin
     }
     if ((rc = curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca.blob)) != CURLE_OK) {
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAINFO_BLOB returns %s", curl_easy_strerror(rc));
+        return false;
+    }
+    // The blob is the only trust anchor: neither libcurl's CA folder nor its
+    // CA file (the system store) may vouch for the server.
+    if ((rc = curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char *>(nullptr))) != CURLE_OK) {
+        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAPATH returns %s", curl_easy_strerror(rc));
+        return false;
+    }
+    if ((rc = curl_easy_setopt(curl, CURLOPT_CAINFO, static_cast<char *>(nullptr))) != CURLE_OK) {
+        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAINFO returns %s", curl_easy_strerror(rc));
         return false;
     }
     if ((rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 1L)) != CURLE_OK) {

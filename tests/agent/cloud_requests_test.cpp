@@ -1,5 +1,6 @@
 // The cloud requests against the local bootstrap, cloud and SNTP servers.
 #include "cloud_fixture.h"
+#include "default_ca_store.h"
 
 #include <bootstrap.h>
 #include <cloud_sign.h>
@@ -98,6 +99,14 @@ TEST_F(CloudRequestTest, BootstrapTransportOutcomes)
                                "[\"ta\\\":{\\\"service\\\":{\\\"url\\\":\\\"https://x/v2/\\\"}}}\",0]]},"
                                "{\"function\":\"v2\",\"call\":4,\"status\":500,\"body\":\"{}\"},"
                                "{\"function\":\"v2\",\"call\":5,\"body\":\"<html>\"}]";
+    // Call 6 redirects to plain http, calls 7 to 17 to themselves.
+    settings.bootstrapScript.back() = ',';
+    settings.bootstrapScript += "{\"function\":\"v2\",\"call\":6,\"redirect\":\"http://localhost:1/bootstrap/v2\"}";
+    for (int call = 7; call <= 17; ++call) {
+        settings.bootstrapScript +=
+            ",{\"function\":\"v2\",\"call\":" + std::to_string(call) + ",\"redirect\":\"/bootstrap/v2\"}";
+    }
+    settings.bootstrapScript += "]";
     HBR_START_CLOUD_SERVERS(settings);
     IotServiceFlowContext ctx;
     // A 302 is followed (calls 1 and 2).
@@ -111,6 +120,12 @@ TEST_F(CloudRequestTest, BootstrapTransportOutcomes)
     EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer status:500"));
     EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
     EXPECT_TRUE(Logged("[HBRAgentBootstrapQueryResp]:parse the msg from server failed"));
+    // Redirects stay on https, and at most 5 are followed.
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:1-"));
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:47-"));
+    EXPECT_EQ(12, servers_.bootstrap.RecordedCount());
 
     // An empty base selects the deployment's URL, where nothing listens.
     EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, "", ctx));
@@ -132,6 +147,22 @@ TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCaAndValidNames)
         EXPECT_EQ(0, servers_.bootstrap.RecordedCount());
         servers_.Stop();
     }
+}
+
+TEST_F(CloudRequestTest, TheSystemStoreCannotVouchForTheBootstrapServer)
+{
+    // The system store trusts the cloud CA, which signed this bootstrap
+    // server's certificate; the request names the bootstrap CA.
+    HBR_RUN_WITH_DEFAULT_CA_STORE(hbr_test::CloudServers::DeploymentFile("cloud_ca.pem"));
+    hbr_test::CloudServerSettings settings;
+    settings.bootstrapCertificate = "cloud_server";
+    HBR_START_CLOUD_SERVERS(settings);
+    ASSERT_TRUE(hbr_test::GetWithDefaultCaStore(servers_.BootstrapUrl()));
+    ASSERT_EQ(1, servers_.bootstrap.RecordedCount());
+    IotServiceFlowContext ctx;
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:60-"));
+    EXPECT_EQ(1, servers_.bootstrap.RecordedCount());
 }
 
 TEST_F(CloudRequestTest, OperCodeIsVerifiedByTheServer)

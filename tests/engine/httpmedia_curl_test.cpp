@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "config_test_util.h"
+#include "default_ca_store.h"
 #include "fresh_process.h"
 #include "httpmedia_curl.h"
 #include "https_test_server.h"
@@ -244,6 +245,19 @@ TEST_F(CurlDriverTest, VerifiesAgainstTheStoredCertPath)
     EXPECT_EQ(exchange.code, 200);
     EXPECT_TRUE(HasLine("", "_httpMediaSetCertificatePath ..."));
     EXPECT_TRUE(HasLine("", "certificate path is : " + Ca()));
+}
+
+TEST_F(CurlDriverTest, NamedCaIsTheOnlyTrustAnchor)
+{
+    // The system store trusts the server's CA; the request names another.
+    HBR_RUN_WITH_DEFAULT_CA_STORE(HttpsTestServer::PkiFile("ca2.crt"));
+    ASSERT_TRUE(StartServer(Serving("server2")));
+    ASSERT_TRUE(hbr_test::GetWithDefaultCaStore(server_.Url("/store")));
+    ASSERT_EQ(server_.RecordedCount(), 1);
+    Exchange refused = Run("/es9");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(FailedWith(60));
+    EXPECT_EQ(server_.RecordedCount(), 1);
 }
 
 TEST_F(CurlDriverTest, UnknownIssuerOrExpiredFailsUntilPeerCheckIsOff)

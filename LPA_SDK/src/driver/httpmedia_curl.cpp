@@ -257,6 +257,11 @@ static bool _httpMediaSetCertificatePath(THTTPMediaCURL *httpMediaCurl, const ch
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "+httpmedia_curl :> _httpMediaSetCertificatePath()");
     lpaCoreLog(LPA_LOG_LEVEL_DEB, "_httpMediaSetCertificatePath ...");
     CURLcode code = curl_easy_setopt(httpMediaCurl->curl, CURLOPT_CAINFO, caPath);
+    if (code == CURLE_OK) {
+        /* The named file is the only trust anchor: libcurl's CA folder (the
+           system store) must not vouch for the server too. */
+        code = curl_easy_setopt(httpMediaCurl->curl, CURLOPT_CAPATH, (char *)NULL);
+    }
     if (code != CURLE_OK) {
         lpaCoreLog(LPA_LOG_LEVEL_WAR, "_httpMediaSetCertificatePath failed (curl error code: %d) => %s", (int)code,
                    _curlText(code));
