@@ -406,5 +406,5 @@ int CheckDPDDeactiveFlowNeedTriggerKX718Project()
         return type == 1 || type == 2 ? 1 : 0;
     }
     HBR_LOG_INFO("[Infomation]CheckDPDDeactiveFlowNeedTriggerKX718Project FAIL");
-    return 0;
+    return -1;
 }

@@ -31,8 +31,9 @@ int SendApnInfoToModule(int kind, const ApnInfo *apn);  // kind 4 attach, 5 inte
 int TryCloseeSIMLogicalChannel(int channel);
 int HbrAgentCXPOperationKX718Project(int value);
 int HbrAgentSendPCTPOCCmdKX718Project(char *reply, size_t capacity);
-// 1 when the module's poc_usage_type is 1 or 2 (a deactivation is needed);
-// up to 5 queries, 3 s apart.
+// 1 when the module's poc_usage_type is 1 or 2 (a deactivation is needed),
+// 0 when it answered anything else, -1 when it never answered "OK"; up to
+// 5 queries, 3 s apart.
 int CheckDPDDeactiveFlowNeedTriggerKX718Project();
 
 // Reply parsers. Both clear their output first and need "OK" in the reply.

@@ -49,8 +49,9 @@ bool IsNoRetryCode(int32_t code)
 }
 
 // Disables the old profile and, when that worked or it was not enabled,
-// deletes it; then reports the removal. Operation 1 waits before the
-// disable and after the delete, operation 2 only between them.
+// deletes it; then reports the removal. A profile the eUICC refused to
+// disable is still there, so nothing is reported then. Operation 1 waits
+// before the disable and after the delete, operation 2 only between them.
 void RemoveOldProfile(const uint8_t *iccid, size_t count, const char *iccidText, const char *imei,
                       IotServiceFlowContext &context, bool afterDownload)
 {
@@ -67,15 +68,17 @@ void RemoveOldProfile(const uint8_t *iccid, size_t count, const char *iccidText,
                      "LPA_ERROR_LOCAL_PROFILE_NOT_IN_ENABLE_STATE, ret = TRUE");
         disabled = true;
     }
-    if (disabled) {
+    if (!disabled) {
+        HBR_LOG_INFO("[IOTServiceActiveFunc] old profile %s not removed, no removal report", iccidText);
+        return;
+    }
+    deps.sleep(2000);
+    bool deleted = deps.lpaDeleteProfileByIccid(iccid, count);
+    code = deps.lpaGetErrorCode();
+    HBR_LOG_INFO("[IOTServiceActiveFunc] lpaDeleteProfileByIccid return %d, errstr(%s)", deleted ? 1 : 0,
+                 deps.lpaGetErrorCodeDescription(code));
+    if (afterDownload) {
         deps.sleep(2000);
-        bool deleted = deps.lpaDeleteProfileByIccid(iccid, count);
-        code = deps.lpaGetErrorCode();
-        HBR_LOG_INFO("[IOTServiceActiveFunc] lpaDeleteProfileByIccid return %d, errstr(%s)", deleted ? 1 : 0,
-                     deps.lpaGetErrorCodeDescription(code));
-        if (afterDownload) {
-            deps.sleep(2000);
-        }
     }
     DeviceProfileStatusCallback(imei, context, 2, iccidText);
 }
@@ -119,7 +122,9 @@ int DownloadAndReplace(CStateWork *work, IotServiceFlowContext &context, const c
         HBR_LOG_INFO("[IOTServiceActiveFunc] GeteSIMProfileIccidBySubLPA fail");
         return TRUE;
     }
-    deps.findProvisioningProfileIccid(&newList.list, newIccid, &newCount);
+    // The old profile is still listed when its removal was refused; the
+    // new one is the first provisioning profile that is not the old one.
+    FindProvisioningProfileIccidOtherThan(&newList.list, oldIccid, oldCount, newIccid, &newCount);
     char newIccidText[kIccidTextSize] = {};
     if (newCount != 0) {
         HbrAgentIccidArrayToString(newIccid, newCount, newIccidText, sizeof newIccidText);

@@ -50,8 +50,16 @@ void IOTServiceDeactiveEvtFunc(CStateWork *work)
     const int previous = work->m_iotServiceResult;
     work->m_iotServiceResult = IOTServiceDeactiveStart;
     if (work->m_platType == 0) {
-        if (deps.checkDeactiveFlowNeeded() == 1) {
+        int needed = deps.checkDeactiveFlowNeeded();
+        if (needed == 1) {
             HBR_LOG_INFO("[Infomation]Need Trigger Deactive Flow");
+        } else if (needed < 0) {
+            // Unknown whether the profile is in use: a failed deactivation,
+            // not a "nothing to do".
+            HBR_LOG_INFO("[Infomation]CheckDPDDeactiveFlowNeedTriggerKX718Project no answer, deactivation failed");
+            WriteFinalState(work, FlowKind::Deactivation, false);
+            deps.sendDataUsageTypeToModule(0, 0);
+            return;
         } else {
             HBR_LOG_INFO("[Infomation]No Need Trigger Deactive Flow, Directly Exit Deactive Flow");
             deps.sleep(100);

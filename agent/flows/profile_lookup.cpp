@@ -128,6 +128,12 @@ bool QueryProfilesInfo(LpaProfileInfoList *list)
 
 void FindProvisioningProfileIccid(const LpaProfileInfoList *list, uint8_t iccid[10], size_t *count)
 {
+    FindProvisioningProfileIccidOtherThan(list, nullptr, 0, iccid, count);
+}
+
+void FindProvisioningProfileIccidOtherThan(const LpaProfileInfoList *list, const uint8_t *other, size_t otherCount,
+                                           uint8_t iccid[10], size_t *count)
+{
     // The walk stays within the records written and the array held.
     const LpaProfileInfo *records = list != nullptr ? static_cast<const LpaProfileInfo *>(list->profileInfo) : nullptr;
     size_t held = 0;
@@ -140,9 +146,12 @@ void FindProvisioningProfileIccid(const LpaProfileInfoList *list, uint8_t iccid[
         if (record.profileClass[0] != 1) {
             continue;
         }
+        size_t length = record.iccidLength < sizeof record.iccid ? record.iccidLength : sizeof record.iccid;
+        if (otherCount != 0 && length == otherCount && std::memcmp(record.iccid, other, length) == 0) {
+            continue;
+        }
         HBR_LOG_INFO("iccidsize(%llu-%llu)", static_cast<unsigned long long>(record.iccidLength),
                      static_cast<unsigned long long>(*count));
-        size_t length = record.iccidLength < sizeof record.iccid ? record.iccidLength : sizeof record.iccid;
         std::memcpy(iccid, record.iccid, length);
         *count = length;
         break;

@@ -19,6 +19,10 @@ bool QueryProfilesInfo(LpaProfileInfoList *list);
 // most 10 bytes) into `iccid`, setting `count`; `count` is kept when there
 // is none.
 void FindProvisioningProfileIccid(const LpaProfileInfoList *list, uint8_t iccid[10], size_t *count);
+// The same, passing over a provisioning profile whose ICCID is `other`
+// (`otherCount` bytes; 0 passes over none).
+void FindProvisioningProfileIccidOtherThan(const LpaProfileInfoList *list, const uint8_t *other, size_t otherCount,
+                                           uint8_t iccid[10], size_t *count);
 
 // Appends the ICCID as text (low nibble first) to `text` (`capacity` bytes).
 // Returns twice `count`, or 0 when the text would not fit (nothing appended).

@@ -214,7 +214,7 @@ TEST_F(ModuleCommandsTest, DeactivationCheck)
         return n;
     };
     Reply("AT+GTPCTPOC?", "\r\nERROR\r\n", 5);
-    EXPECT_EQ(0, CheckDPDDeactiveFlowNeedTriggerKX718Project());
+    EXPECT_EQ(-1, CheckDPDDeactiveFlowNeedTriggerKX718Project());
     EXPECT_EQ(5u, queries());
     EXPECT_TRUE(Logged("[Infomation]CheckDPDDeactiveFlowNeedTriggerKX718Project FAIL"));
 

@@ -285,20 +285,42 @@ TEST_F(FlowsE2E, RetryErrorCodesInTheOtherFlows)
     Stop();
 }
 
+TEST_F(FlowsE2E, RefusedDisableKeepsTheOldProfileOutOfTheReports)
+{
+    // The eUICC answers catBusy to the disable of the old profile: it stays
+    // enabled and undeleted, the cloud hears of no removal, and after a
+    // download the new profile (not the old one, still listed first) is
+    // the one reported and given its APN settings. The pass succeeds.
+    for (int operation : {1, 2}) {
+        SCOPED_TRACE(operation);
+        Scenario s;
+        s.platform = "0";
+        s.operation = operation;
+        s.smdp = operation == 1;
+        Start(s);
+        ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"action": "es10-result", "es10Tag": "BF32", "number": 5})").find("OK"));
+        Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n");
+        EXPECT_EQ(1, CountEs10(*worldPtr_, 0xBF32));
+        EXPECT_EQ(0, CountEs10(*worldPtr_, 0xBF33));
+        EXPECT_NE(std::string::npos, Euicc("profiles").find(std::string(kOld) + "F:1:enabled"));
+        EXPECT_EQ(1, Logs("[IOTServiceActiveFunc] old profile " + std::string(kOld) + "F not removed, no removal report"));
+        auto cloud = CloudRecords();
+        ASSERT_EQ(operation == 1 ? 2u : 1u, cloud.size());
+        EXPECT_NE(std::string::npos, cloud[0].find("\"function\": \"opercode\""));
+        for (const auto &line : cloud) EXPECT_EQ(std::string::npos, line.find("\"type\": 2")) << line;
+        if (operation == 1) {
+            EXPECT_NE(std::string::npos, cloud[1].find("\"type\": 1"));
+            EXPECT_NE(std::string::npos, cloud[1].find(std::string("\"iccid\": \"") + kNew + "F\"")) << cloud[1];
+            EXPECT_EQ(1, CountCommands("AT+GTPCTPOC=4,\"iot.e2e\""));
+            EXPECT_EQ(1, CountCommands("AT+GTPCTPOC=5,\"iot.e2e\""));
+        }
+        EXPECT_EQ(4ul, State());
+        Stop();
+    }
+}
+
 TEST_F(FlowsE2E, RefusalsLongCodeAndAlreadyOnSim2)
 {
-    // The eUICC refuses the disable: no delete, both reports still sent, success.
-    Scenario disable;
-    disable.platform = "0";
-    Start(disable);
-    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"action": "es10-result", "es10Tag": "BF32", "number": 127})").find("OK"));
-    Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n");
-    EXPECT_TRUE(worldPtr_->Records("es10").size() > 0);
-    for (const auto &r : worldPtr_->Records("es10")) EXPECT_NE(0xBF33, r.numbers.at("tag"));
-    EXPECT_EQ(3u, CloudRecords().size());
-    EXPECT_EQ(4ul, State());
-    Stop();
-
     // The module refuses the switch: state 5, nothing reported; the next ACTIVE runs.
     Scenario zero;
     zero.operation = 0;
@@ -619,6 +641,34 @@ TEST_F(FlowsE2E, DeactivationEndsEarlyOnTestCodeAndFailsOnARefusedDisable)
     EXPECT_EQ("AT+GTPCTPOC=0,0\r\n", LastCommand());
     EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
     EXPECT_EQ(9ul, State());
+    Stop();
+}
+
+TEST_F(FlowsE2E, DeactivationPreCheckTheModuleNeverAnswersFails)
+{
+    // MediaTek module answering ERROR to every query: five queries, no SIM
+    // switch and no eUICC work, state 9 and (0, 0) to the module.
+    Scenario s;
+    s.platform = "0";
+    Start(s);
+    ASSERT_EQ(0u, worldPtr_->Control(R"(fault {"at": "AT+GTPCTPOC?", "action": "reply", "text": "\r\nERROR\r\n",)"
+                                     R"( "times": "always"})")
+                      .find("OK"));
+    const size_t es10Before = worldPtr_->Records("es10").size();
+    Run("DEACTIVE", "AT+GTPCTPOC=0,0\r\n");
+    EXPECT_EQ(5, CountCommands("AT+GTPCTPOC?"));
+    EXPECT_EQ(0, CountCommands("AT+GTDUALSIM") + CountCommands("AT+ESIMMAP") + CountCommands("AT+ESBP"));
+    EXPECT_EQ(es10Before, worldPtr_->Records("es10").size());
+    EXPECT_EQ(0, CountCommands("AT+GTPCTPOC=0,1"));
+    EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ(9ul, State());
+    EXPECT_EQ(1, Logs("[Infomation]CheckDPDDeactiveFlowNeedTriggerKX718Project no answer, deactivation failed"));
+
+    // Not left gated: once the module answers, the next request deactivates.
+    ASSERT_EQ("OK", worldPtr_->Control("clear-faults"));
+    Run("DEACTIVE", "AT+GTPCTPOC=0,1\r\n");
+    EXPECT_EQ(std::string(kOld) + "F:1:disabled", Euicc("profiles"));
+    EXPECT_EQ(8ul, State());
     Stop();
 }
 

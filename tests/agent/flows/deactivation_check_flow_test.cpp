@@ -39,6 +39,13 @@ TEST_F(DeactivationFlow, MediaTekAsksFirstAndRestoresTheStateWhenNotNeeded)
     EXPECT_EQ(V({"need?", "state 6", "slot?", "esbp 0"}), V(J().begin(), J().begin() + 4));
     EXPECT_TRUE(Logged("[IOTServiceDeactiveEvtFunc] SetIOTServiceActiveResultSubKey preActiveResult(4)-currentResult(6)"));
     EXPECT_EQ("report 0,1", J().back());
+
+    // No answer at all: a failed deactivation, without a pass.
+    J().clear();
+    world_.deactiveNeeded = -1;
+    Run();
+    EXPECT_EQ(V({"need?", "state 9", "report 0,0"}), J());
+    EXPECT_TRUE(Logged("[Infomation]CheckDPDDeactiveFlowNeedTriggerKX718Project no answer, deactivation failed"));
 }
 
 TEST_F(DeactivationFlow, NoProfileAndNotEnabledProfileSucceed)
