@@ -3,6 +3,7 @@
 #include "clog.h"
 #include "state_work.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace {
@@ -11,7 +12,9 @@ std::mutex g_statusLock; // guards the record and the check-point counter
 SERVICE_STATUS g_serviceStatus = {};
 SERVICE_STATUS_HANDLE g_statusHandle = 0;
 DWORD g_checkPoint = 1;
-HANDLE g_hServiceStopEvent = nullptr;
+// Created before the control handler is registered and read by the handler
+// on the dispatcher's thread.
+std::atomic<HANDLE> g_hServiceStopEvent{nullptr};
 
 void ReportLocked(DWORD state, DWORD waitHint)
 {
@@ -48,6 +51,10 @@ int RunServiceDispatcher()
 
 void WINAPI ServiceMain(DWORD, LPSTR *)
 {
+    // The stop event exists before the handler can run, so a stop or
+    // shutdown that comes while the service starts is kept, not lost.
+    // StartWork reports a failed creation.
+    g_hServiceStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     g_statusHandle = RegisterServiceCtrlHandlerA(HBR_SERVICE_NAME, SvcCtrlHandler);
     if (g_statusHandle == 0) {
         return;
@@ -80,12 +87,28 @@ void WINAPI SvcCtrlHandler(DWORD control)
 
 void CServiceStart::StartWork()
 {
-    g_hServiceStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (g_hServiceStopEvent == nullptr) {
+    const HANDLE stopEvent = g_hServiceStopEvent;
+    if (stopEvent == nullptr) {
         ReportServiceStatus(SERVICE_STOPPED, 0);
         return;
     }
-    ReportServiceStatus(SERVICE_RUNNING, 0);
+    // RUNNING only while no stop was taken: the handler reports STOP_PENDING
+    // and sets the event under the status lock, so a stop that came during
+    // the start goes straight to the stop sequence and RUNNING never
+    // follows STOP_PENDING.
+    bool stopTaken;
+    {
+        std::lock_guard<std::mutex> guard(g_statusLock);
+        stopTaken = WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+        if (!stopTaken) {
+            ReportLocked(SERVICE_RUNNING, 0);
+        }
+    }
+    if (stopTaken) {
+        StopWork(FALSE);
+        ReportServiceStatus(SERVICE_STOPPED, 0);
+        return;
+    }
     HBR_LOG_INFO("[Information][CServiceStart::StartWork] Service start, StartWork Enter  >> ");
 
     CStateWork *work = CStateWork::GetInstance();
@@ -102,7 +125,7 @@ void CServiceStart::StartWork()
     }
     HBR_LOG_INFO("[Information][CServiceStart::StartWork] StartWork(%s) Done.<<  ", workerStarted ? "true" : "false");
 
-    WaitForSingleObject(g_hServiceStopEvent, INFINITE);
+    WaitForSingleObject(stopEvent, INFINITE);
     StopWork(workerStarted);
     ReportServiceStatus(SERVICE_STOPPED, 0);
 }

@@ -378,13 +378,14 @@ int DoAdd(const Options &o)
     if (rc != ERROR_SUCCESS) {
         return StatusError(rc);
     }
+    std::string aside; // where a damaged value file of the key went
     if (o.haveValue) {
         if (!o.force && RegQueryValueExA(key, o.valueName.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
             !Confirm("Value " + (o.valueName.empty() ? std::string("(Default)") : o.valueName) + " exists, overwrite")) {
             RegCloseKey(key);
             return Fail("The operation was canceled by the user.");
         }
-        rc = RegSetValueExA(key, o.valueName.c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+        rc = hbrRegSetValue(key, o.valueName.c_str(), type, bytes.data(), static_cast<DWORD>(bytes.size()), &aside);
     }
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) {
@@ -392,6 +393,9 @@ int DoAdd(const Options &o)
             RegDeleteTreeA(HKEY_LOCAL_MACHINE, created.c_str());
         }
         return StatusError(rc);
+    }
+    if (!aside.empty()) {
+        std::printf("The damaged value file was moved aside as %s.\n", aside.c_str());
     }
     std::printf("The operation completed successfully.\n");
     return 0;

@@ -20,5 +20,9 @@ struct HbrRegValue {
 LSTATUS hbrRegListSubkeys(HKEY key, std::vector<std::string> *names);
 /* Values of an open key. */
 LSTATUS hbrRegListValues(HKEY key, std::vector<HbrRegValue> *values);
+/* RegSetValueExA that also tells where a damaged value file of the key was
+   moved aside ("" when the file was sound). */
+LSTATUS hbrRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size,
+                       std::string *damagedAside);
 
 #endif /* HBR_PLATFORM_REGISTRY_H */

@@ -389,13 +389,77 @@ LSTATUS WriteValues(const std::string &dir, const ValuesFile &vf)
         }
         off += static_cast<size_t>(n);
     }
-    if (close(fd) != 0 || rename(tmp.c_str(), (dir + "/" + kValuesFile).c_str()) != 0) {
-        int err = errno;
+    // The bytes reach the disk before the name does, so a power loss leaves
+    // the old file or the new one, never an empty one.
+    int err = fsync(fd) != 0 ? errno : 0;
+    if (close(fd) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err == 0 && rename(tmp.c_str(), (dir + "/" + kValuesFile).c_str()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
         unlink(tmp.c_str());
         return FromErrno(err);
     }
+    // Then the rename itself. The new file is in place and visible already,
+    // so a folder that cannot be synced does not fail the write.
+    int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
     return ERROR_SUCCESS;
 }
+
+const char kDamagedPrefix[] = ".values.damaged.";
+
+// A damaged ".values" set aside as ".values.damaged.<n>", n the first number
+// that names no file yet, so an earlier aside file is never overwritten.
+// Called under the store lock. A second link keeps ".values" in place until
+// the fresh file replaces it; where the file system has no hard links the
+// file is renamed, refusing an existing name.
+class DamagedAside {
+public:
+    explicit DamagedAside(const std::string &dir) : values_(dir + "/" + kValuesFile), dir_(dir) {}
+
+    LSTATUS Move()
+    {
+        for (unsigned n = 1; n != 0; ++n) {
+            path_ = dir_ + "/" + kDamagedPrefix + std::to_string(n);
+            if (link(values_.c_str(), path_.c_str()) == 0) {
+                return ERROR_SUCCESS;
+            }
+            if (errno == EPERM || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS) {
+                if (renameat2(AT_FDCWD, values_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) {
+                    renamed_ = true;
+                    return ERROR_SUCCESS;
+                }
+            }
+            if (errno != EEXIST) {
+                path_.clear();
+                return FromErrno(errno);
+            }
+        }
+        path_.clear();
+        return kRegistryCorrupt;
+    }
+    // The write of the fresh file failed: the store is left as it was.
+    void Undo()
+    {
+        if (renamed_) {
+            rename(path_.c_str(), values_.c_str());
+        } else {
+            unlink(path_.c_str());
+        }
+        path_.clear();
+    }
+    const std::string &path() const { return path_; }
+
+private:
+    std::string values_, dir_, path_;
+    bool renamed_ = false;
+};
 
 // ---- the writers' lock ----
 class StoreLock {
@@ -629,8 +693,12 @@ LSTATUS ReadKeyValues(HKEY h, ValuesFile *vf)
     return (rc == ERROR_FILE_NOT_FOUND && base.key) ? ERROR_KEY_DELETED : rc;
 }
 
-// Read-modify-write of one key's values under the store lock.
-template <class Fn> LSTATUS MutateValues(const Base &base, Fn fn)
+// Read-modify-write of one key's values under the store lock. With `aside`
+// (a value is being set) a damaged value file does not stop the write: the
+// key starts afresh, the damaged file is moved aside (its path in *aside)
+// and the fresh file's serial is one more than the damaged header's, or 1
+// when that cannot be read.
+template <class Fn> LSTATUS MutateValues(const Base &base, Fn fn, std::string *aside = nullptr)
 {
     StoreLock lock(base.root);
     if (lock.status() != ERROR_SUCCESS) {
@@ -644,6 +712,14 @@ template <class Fn> LSTATUS MutateValues(const Base &base, Fn fn)
     }
     ValuesFile vf;
     LSTATUS rc = ReadValues(base.dir, &vf);
+    const bool damaged = rc == kRegistryCorrupt && aside != nullptr;
+    if (damaged) {
+        vf = ValuesFile();
+        if (ReadValues(base.dir, &vf, true) != ERROR_SUCCESS) {
+            vf.serial = 0;
+        }
+        rc = ERROR_SUCCESS;
+    }
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
@@ -652,7 +728,16 @@ template <class Fn> LSTATUS MutateValues(const Base &base, Fn fn)
         return rc;
     }
     vf.serial++;
-    return WriteValues(base.dir, vf);
+    if (!damaged) {
+        return WriteValues(base.dir, vf);
+    }
+    DamagedAside moved(base.dir);
+    rc = moved.Move();
+    if (rc == ERROR_SUCCESS && (rc = WriteValues(base.dir, vf)) != ERROR_SUCCESS) {
+        moved.Undo();
+    }
+    *aside = moved.path();
+    return rc;
 }
 
 std::string NameOrDefault(LPCSTR name)
@@ -864,9 +949,12 @@ extern "C" LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWOR
     });
 }
 
-extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE *lpData,
-                                         DWORD cbData)
+namespace {
+// Sets one value; a damaged value file of the key is moved aside, its path
+// in *aside (else cleared).
+LSTATUS SetValue(HKEY hKey, LPCSTR lpValueName, DWORD dwType, const BYTE *lpData, DWORD cbData, std::string *aside)
 {
+    aside->clear();
     return Guarded([&]() -> LSTATUS {
         if (lpData == nullptr && cbData != 0) {
             return ERROR_INVALID_PARAMETER;
@@ -887,8 +975,16 @@ extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, D
             v->type = dwType;
             v->data.assign(lpData, lpData + cbData);
             return static_cast<LSTATUS>(ERROR_SUCCESS);
-        });
+        }, aside);
     });
+}
+} // namespace
+
+extern "C" LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE *lpData,
+                                         DWORD cbData)
+{
+    std::string aside;
+    return SetValue(hKey, lpValueName, dwType, lpData, cbData, &aside);
 }
 
 extern "C" LSTATUS WINAPI RegSetKeyValueA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName, DWORD dwType,
@@ -1047,4 +1143,14 @@ LSTATUS hbrRegListValues(HKEY key, std::vector<HbrRegValue> *values)
         }
         return ERROR_SUCCESS;
     });
+}
+
+LSTATUS hbrRegSetValue(HKEY key, const char *name, DWORD type, const BYTE *data, DWORD size, std::string *damagedAside)
+{
+    std::string aside;
+    LSTATUS rc = SetValue(key, name, type, data, size, &aside);
+    if (damagedAside != nullptr) {
+        *damagedAside = aside;
+    }
+    return rc;
 }

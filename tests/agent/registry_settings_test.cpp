@@ -124,6 +124,25 @@ TEST_F(RegistrySettings, MirrorOpensOrCreatesItsKeyOnEveryCall)
     EXPECT_EQ(2, hbrtest::CountMessages(Messages(), "RegSetKeyValue REG_IOT_SERVICE_ACTIVE_RESULT Success"));
 }
 
+// A damaged value file of the mirror's key reads as corrupt until the next
+// state is written; that write succeeds and the mirror reads again.
+TEST_F(RegistrySettings, NextStateWriteHealsADamagedMirror)
+{
+    ASSERT_TRUE(SetIOTServiceActiveResultSubKey(3));
+    const std::string dir = root() + "/HKLM/SYSTEM/CurrentControlSet/Control/Quorlin/HBRAgentService/"
+                                     "IOTServiceActiveOrDeactiveResult/";
+    const std::string damaged = "HBRREG1 9\n4 4 @ 030000\n";
+    hbrtest::WriteFile(dir + ".values", damaged);
+    DWORD v = 0, type = 0;
+    EXPECT_FALSE(ReadDword(REG_IOT_SERVICE_ACTIVE_RESULT, &v, &type));
+
+    EXPECT_TRUE(SetIOTServiceActiveResultSubKey(4));
+    ASSERT_TRUE(ReadDword(REG_IOT_SERVICE_ACTIVE_RESULT, &v, &type));
+    EXPECT_EQ(4u, v);
+    EXPECT_EQ(damaged, hbrtest::ReadFile(dir + ".values.damaged.1"));
+    EXPECT_EQ(-1, hbrtest::FindMessage(Messages(), "RegSetKeyValue REG_IOT_SERVICE_ACTIVE_RESULT Fail"));
+}
+
 class RegistryWatch : public AgentTest {
 protected:
     void SetUp() override

@@ -202,18 +202,23 @@ TEST_F(AgentE2E, RegistryUnderARegularFileFailsTheWatchAndStillStops)
 }
 
 // A damaged value file is read as corrupt: the agent logs the failed read
-// at start-up and when its watched key changes, and keeps running.
+// at start-up and when its watched key changes, and keeps running. The
+// state mirror's damaged file is healed by the agent's first state write.
 TEST_F(AgentE2E, CorruptValueFilesAreLoggedAndTheAgentKeepsRunning)
 {
     // A new serial, so that the watch sees a write.
     const std::string junk = "HBRREG1 77\n4 9223372036854775808 a -\n";
     const std::string keyDir = root() + "/HKLM/SYSTEM/CurrentControlSet/Control/Quorlin/HBRAgentService";
     Reg({"add", kMain, "/v", "ATOverChannelType", "/t", "REG_DWORD", "/d", "0", "/f"});
+    Reg({"add", kResultKey, "/ve", "/t", "REG_DWORD", "/d", "5", "/f"});
     hbrtest::WriteFile(keyDir + "/.values", junk);
+    hbrtest::WriteFile(keyDir + "/IOTServiceActiveOrDeactiveResult/.values", junk);
     AgentProcess agent(HBR_AGENT_PATH);
     ASSERT_TRUE(agent.Start());
     ASSERT_TRUE(agent.WaitForLog("begin wait for event"));
     EXPECT_GE(hbrtest::FindMessage(agent.Messages(), "RegQueryValueEx 1015"), 0);
+    EXPECT_EQ("0x1", Mirror());
+    EXPECT_EQ(junk, hbrtest::ReadFile(keyDir + "/IOTServiceActiveOrDeactiveResult/.values.damaged.1"));
 
     hbrtest::WriteFile(keyDir + "/OSIsUsingLogicalChannel/.values", junk);
     ASSERT_TRUE(agent.WaitForLog("[RegChangeMonitorEvtFunc] query REG_FLEETWAVE_NOTIFY_SUBKEY fail:1015"));

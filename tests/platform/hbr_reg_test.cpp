@@ -130,49 +130,74 @@ TEST_F(HbrReg, ErrorsExitOneWithAMessage)
 }
 
 // A hand-edited or damaged value file makes the key read as corrupt (1015)
-// through the API and the tool, never an exception or a crash.
-TEST_F(HbrReg, MalformedValueFilesReadAsCorrupt)
+// through the API and the tool, never an exception or a crash, until a value
+// is set: the write moves the damaged file aside under a name no earlier
+// aside file has and starts the key afresh with the new value.
+TEST_F(HbrReg, MalformedValueFilesReadAsCorruptUntilAWriteMovesThemAside)
 {
-    const std::string valid = "HBRREG1 3\n4 4 Level 05000000\n";
-    const std::pair<const char *, std::string> files[] = {
-        {"huge count", "HBRREG1 1\n4 9223372036854775808 a -\n"},
-        {"count past 64 bits", "HBRREG1 1\n4 99999999999999999999 a 00\n"},
-        {"negative count", "HBRREG1 1\n4 -1 a 00\n"},
-        {"count not matching", "HBRREG1 1\n4 2 a 00\n"},
-        {"non-numeric count", "HBRREG1 1\n4 x a 00\n"},
-        {"negative type", "HBRREG1 1\n-4 1 a 00\n"},
-        {"type past 32 bits", "HBRREG1 1\n4294967296 1 a 00\n"},
-        {"truncated hex", "HBRREG1 1\n4 2 a 000\n"},
-        {"bad hex digit", "HBRREG1 1\n4 1 a 0G\n"},
-        {"missing field", "HBRREG1 1\n4 1 a\n"},
-        {"extra field", "HBRREG1 1\n4 1 a 00 00\n"},
-        {"missing header", "4 1 a 00\n"},
-        {"bad serial", "HBRREG1 -2\n"},
-        {"empty file", ""},
-        {"binary junk", std::string("HBRREG1 1\n\x01\xff\0\x7f 9 \x80\n", 16)},
+    struct Damaged {
+        const char *what;
+        std::string text;
+        int serial; // of the fresh file: the damaged header's plus one, or 1
+    };
+    const Damaged files[] = {
+        {"huge count", "HBRREG1 1\n4 9223372036854775808 a -\n", 2},
+        {"count past 64 bits", "HBRREG1 1\n4 99999999999999999999 a 00\n", 2},
+        {"negative count", "HBRREG1 1\n4 -1 a 00\n", 2},
+        {"count not matching", "HBRREG1 1\n4 2 a 00\n", 2},
+        {"non-numeric count", "HBRREG1 1\n4 x a 00\n", 2},
+        {"negative type", "HBRREG1 1\n-4 1 a 00\n", 2},
+        {"type past 32 bits", "HBRREG1 1\n4294967296 1 a 00\n", 2},
+        {"truncated hex", "HBRREG1 1\n4 2 a 000\n", 2},
+        {"bad hex digit", "HBRREG1 41\n4 1 a 0G\n", 42},
+        {"missing field", "HBRREG1 1\n4 1 a\n", 2},
+        {"extra field", "HBRREG1 1\n4 1 a 00 00\n", 2},
+        {"missing header", "4 1 a 00\n", 1},
+        {"bad serial", "HBRREG1 -2\n", 1},
+        {"empty file", "", 1},
+        {"binary junk", std::string("HBRREG1 1\n\x01\xff\0\x7f 9 \x80\n", 16), 2},
     };
     ASSERT_EQ(0, Reg({"add", "HKLM\\K", "/v", "Level", "/t", "REG_DWORD", "/d", "5", "/f"}).exitCode);
-    const std::string path = root() + "/HKLM/K/.values";
+    const std::string dir = root() + "/HKLM/K/";
+    const std::string path = dir + ".values";
+    int asides = 0;
     for (const auto &file : files) {
-        hbrtest::WriteFile(path, file.second);
+        SCOPED_TRACE(file.what);
+        // Through the API, as the agent writes its state mirror.
+        hbrtest::WriteFile(path, file.text);
         HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_READ, &key));
-        DWORD v = 0, size = sizeof v;
-        EXPECT_EQ(1015, RegQueryValueExA(key, "Level", nullptr, nullptr, reinterpret_cast<BYTE *>(&v), &size))
-            << file.first;
-        EXPECT_EQ(1015, RegSetValueExA(key, "Other", 0, REG_DWORD, reinterpret_cast<BYTE *>(&v), 4)) << file.first;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "K", 0, KEY_ALL_ACCESS, &key));
+        DWORD v = 7, size = sizeof v;
+        EXPECT_EQ(1015, RegQueryValueExA(key, "Level", nullptr, nullptr, reinterpret_cast<BYTE *>(&v), &size));
+        auto r = Reg({"query", "HKLM\\K"});
+        EXPECT_EQ(1, r.exitCode);
+        EXPECT_EQ("ERROR: The registry is corrupted. (error 1015)\n", r.err);
+        EXPECT_EQ(file.text, hbrtest::ReadFile(path)); // reads leave it alone
+        ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(key, nullptr, "Other", REG_DWORD, &v, 4));
+        v = 0;
+        size = sizeof v;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Other", nullptr, nullptr, reinterpret_cast<BYTE *>(&v), &size));
+        EXPECT_EQ(7u, v);
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(key, "Level", nullptr, nullptr, nullptr, nullptr));
         RegCloseKey(key);
-        for (auto args : std::vector<std::vector<std::string>>{
-                 {"query", "HKLM\\K"}, {"add", "HKLM\\K", "/v", "Level", "/t", "REG_DWORD", "/d", "6", "/f"}}) {
-            auto r = Reg(args);
-            EXPECT_EQ(1, r.exitCode) << file.first << ": " << args[0];
-            EXPECT_EQ("ERROR: The registry is corrupted. (error 1015)\n", r.err) << file.first;
-        }
-        EXPECT_EQ(file.second, hbrtest::ReadFile(path)) << file.first; // never rewritten
+        EXPECT_EQ(file.text, hbrtest::ReadFile(dir + ".values.damaged." + std::to_string(++asides)));
+        const std::string fresh = hbrtest::ReadFile(path);
+        EXPECT_EQ("HBRREG1 " + std::to_string(file.serial), fresh.substr(0, fresh.find('\n')));
+
+        // Through the tool, which names the aside file.
+        hbrtest::WriteFile(path, file.text);
+        r = Reg({"add", "HKLM\\K", "/v", "Level", "/t", "REG_DWORD", "/d", "6", "/f"});
+        EXPECT_EQ(0, r.exitCode) << r.err;
+        const std::string aside = dir + ".values.damaged." + std::to_string(++asides);
+        EXPECT_EQ("The damaged value file was moved aside as " + aside + ".\nThe operation completed successfully.\n",
+                  r.out);
+        EXPECT_EQ(file.text, hbrtest::ReadFile(aside));
+        r = Reg({"query", "HKLM\\K"});
+        EXPECT_EQ(0, r.exitCode) << r.err;
+        EXPECT_EQ("\nHKEY_LOCAL_MACHINE\\K\n    Level    REG_DWORD    0x6\n", r.out); // no aside file
     }
-    hbrtest::WriteFile(path, valid);
-    auto r = Reg({"query", "HKLM\\K", "/v", "Level"});
-    EXPECT_NE(std::string::npos, r.out.find("Level    REG_DWORD    0x5")) << r.err;
+    // The aside files stay as they were.
+    EXPECT_EQ(files[0].text, hbrtest::ReadFile(dir + ".values.damaged.1"));
 }
 
 // Errors carry their number and the usual text; a failed deep add leaves
