@@ -13,6 +13,11 @@ namespace {
 const size_t kNtpPacketSize = 48;
 const int64_t kNtpToUnixSeconds = 2208988800LL;
 const long kReplyWaitSeconds = 10; // a wait time-out, never scaled
+const int kServerMode = 4;
+const int kMaxStratum = 15;
+const int kLeapUnsynchronised = 3;
+// 2024-01-01 00:00 UTC in seconds since 1900: no sane server says earlier.
+const uint32_t kEarliestTransmitSeconds = 3913056000u;
 }
 
 void SelectNtpServer(const char *override, const char *deploymentHost, int deploymentPort, std::string *host,
@@ -74,11 +79,30 @@ int64_t NtpReplyUtcTime(const unsigned char *packet, size_t length)
         HBR_LOG_INFO("NTP reply too short: %d bytes", static_cast<int>(length));
         return -1;
     }
+    const int leap = packet[0] >> 6;
+    const int mode = packet[0] & 0x07;
+    const int stratum = packet[1];
+    if (mode != kServerMode) {
+        HBR_LOG_INFO("NTP reply not from a server: mode %d", mode);
+        return -1;
+    }
+    if (stratum == 0 || stratum > kMaxStratum) {
+        HBR_LOG_INFO("NTP reply stratum out of range: %d", stratum);
+        return -1;
+    }
+    if (leap == kLeapUnsynchronised) {
+        HBR_LOG_INFO("NTP reply from an unsynchronised server: leap indicator %d", leap);
+        return -1;
+    }
     uint32_t seconds;
     std::memcpy(&seconds, packet + 40, sizeof seconds);
     seconds = ntohl(seconds);
     if (seconds == 0) {
         HBR_LOG_INFO("NTP reply has no transmit time.");
+        return -1;
+    }
+    if (seconds < kEarliestTransmitSeconds) {
+        HBR_LOG_INFO("NTP reply transmit time before 2024: %u", seconds);
         return -1;
     }
     int64_t result = static_cast<int64_t>(seconds) - kNtpToUnixSeconds;

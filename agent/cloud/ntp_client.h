@@ -12,7 +12,9 @@
 int64_t GetNtpUtcTime();
 
 // Unix seconds from an SNTP reply's transmit time, or -1 for a reply
-// shorter than 48 bytes or without a transmit time.
+// shorter than 48 bytes, not in server mode, of stratum 0 or above 15, with
+// leap indicator 3 (unsynchronised), or whose transmit time is missing or
+// before 2024-01-01 00:00 UTC.
 int64_t NtpReplyUtcTime(const unsigned char *packet, size_t length);
 
 // A UDP socket connected to the NTP server, or INVALID_SOCKET.

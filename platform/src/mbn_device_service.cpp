@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -47,6 +48,11 @@ constexpr auto kListenRetry = std::chrono::milliseconds(50);
 constexpr unsigned kListenRetries = 20;
 const HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 const HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+// The event notifications the dispatcher may have waiting, by count and by
+// payload bytes. Past either, the newest notification is dropped; command
+// completions and interface-state changes are always queued.
+constexpr size_t kMaxQueuedEvents = 256;
+constexpr size_t kMaxQueuedEventBytes = 4u << 20;
 
 // ---- text ----
 
@@ -133,6 +139,8 @@ using SinkCall = std::function<void(IMbnDeviceServicesEvents *)>;
 struct QueuedCall {
     std::vector<DWORD> cookies; // the sinks advised when the event came
     SinkCall call;
+    bool notification = false; // an event notification, counted against the bound
+    size_t payload = 0;         // its data bytes
 };
 
 class MbnInterface;
@@ -150,6 +158,10 @@ struct Client {
     std::map<DWORD, Subscription> advises;
     DWORD nextCookie = 1;
     std::deque<QueuedCall> queue;
+    size_t queuedEvents = 0;      // event notifications in `queue`
+    size_t queuedEventBytes = 0;  // and their payload bytes
+    unsigned long droppedEvents = 0; // dropped since the backlog last emptied
+    unsigned long long droppedEventBytes = 0;
     IMbnDeviceServicesEvents *calling = nullptr; // the sink whose callback runs now
     std::thread::id dispatcherId;
     bool started = false;
@@ -170,17 +182,30 @@ Client &TheClient()
     return *c;
 }
 
-// Queues a call to every sink advised now. Caller holds the lock.
-void QueueLocked(Client &c, SinkCall call)
+// Queues a call to every sink advised now. Caller holds the lock. An event
+// notification (`notification`, with `payload` data bytes) that would take
+// the backlog past its bound is dropped and counted instead.
+void QueueLocked(Client &c, SinkCall call, bool notification = false, size_t payload = 0)
 {
     if (c.advises.empty()) {
         return;
+    }
+    if (notification) {
+        if (c.queuedEvents >= kMaxQueuedEvents || payload > kMaxQueuedEventBytes - c.queuedEventBytes) {
+            ++c.droppedEvents;
+            c.droppedEventBytes += payload;
+            return;
+        }
+        ++c.queuedEvents;
+        c.queuedEventBytes += payload;
     }
     QueuedCall q;
     for (auto &a : c.advises) {
         q.cookies.push_back(a.first);
     }
     q.call = std::move(call);
+    q.notification = notification;
+    q.payload = payload;
     c.queue.push_back(std::move(q));
     c.cond.notify_all();
 }
@@ -202,6 +227,25 @@ void DispatcherLoop()
         c.cond.wait(lk, [&] { return !c.queue.empty(); });
         QueuedCall q = std::move(c.queue.front());
         c.queue.pop_front();
+        if (q.notification) {
+            --c.queuedEvents;
+            c.queuedEventBytes -= q.payload;
+            // A burst of drops ends once the backlog it met is worked off:
+            // one line for the whole burst.
+            if (c.queuedEvents == 0 && c.droppedEvents != 0) {
+                unsigned long count = c.droppedEvents;
+                unsigned long long bytes = c.droppedEventBytes;
+                c.droppedEvents = 0;
+                c.droppedEventBytes = 0;
+                lk.unlock();
+                std::fprintf(stderr,
+                             "MbnDeviceService: dropped %lu event notifications (%llu bytes), the dispatcher queue "
+                             "was full\n",
+                             count, bytes);
+                std::fflush(stderr);
+                lk.lock();
+            }
+        }
         for (DWORD cookie : q.cookies) {
             auto it = c.advises.find(cookie);
             if (it == c.advises.end()) {
@@ -286,7 +330,7 @@ void HandleEvent(const Message &m)
             }
             SafeArrayDestroy(data);
             svc->Release();
-        });
+        }, m.type == kEventNotification, m.data.size());
         break;
     }
     default:

@@ -299,6 +299,44 @@ TEST_F(CloudRequestTest, SigningTimeFollowsTheNtpServer)
     EXPECT_LE(signedTime, after);
 }
 
+TEST_F(CloudRequestTest, InsaneNtpRepliesAreRefusedForTheLocalTime)
+{
+    HBR_START_CLOUD_SERVERS(hbr_test::CloudServerSettings());
+    // Each reply is a day ahead: taken, it would be signed instead of the
+    // local time.
+    const struct {
+        const char *mode;
+        long long value;
+        hbr_test::NtpHeader header;
+        const char *line;
+    } refused[] = {
+        {"offset", 86400, {0, 3, 1}, "NTP reply not from a server: mode 3"},
+        {"offset", 86400, {0, 5, 1}, "NTP reply not from a server: mode 5"},
+        {"offset", 86400, {0, 4, 0}, "NTP reply stratum out of range: 0"},
+        {"offset", 86400, {0, 4, 16}, "NTP reply stratum out of range: 16"},
+        {"offset", 86400, {3, 4, 1}, "NTP reply from an unsynchronised server: leap indicator 3"},
+        {"absolute", 3913055999LL, {}, "NTP reply transmit time before 2024: 3913055999"},
+    };
+    int request = 0;
+    for (const auto &r : refused) {
+        servers_.ntp.SetMode(r.mode, r.value, r.header);
+        const long long before = static_cast<long long>(time(nullptr));
+        ASSERT_EQ(1, OperCode()) << r.line;
+        const long long after = static_cast<long long>(time(nullptr));
+        const long long signedTime = HeaderTimestamp(servers_.cloud.RecordedHead(++request));
+        EXPECT_GE(signedTime, before) << r.line;
+        EXPECT_LE(signedTime, after) << r.line;
+        EXPECT_TRUE(Logged(r.line));
+    }
+    EXPECT_EQ(static_cast<size_t>(request), servers_.ntp.Records().size());
+
+    // The first second of 2024 from a stratum-15 server announcing a leap
+    // second is taken.
+    servers_.ntp.SetMode("absolute", 3913056000LL, {1, 4, 15});
+    ASSERT_EQ(1, OperCode());
+    EXPECT_EQ(1704067200, HeaderTimestamp(servers_.cloud.RecordedHead(++request)));
+}
+
 TEST_F(CloudRequestTest, SecretsStayOutOfTheLog)
 {
     const std::string token = "TokenThatMustNotAppear-4711";

@@ -142,3 +142,18 @@ std::vector<std::string> AgentProcess::StatusReports() const
     }
     return out;
 }
+
+long AgentProcess::RssKb() const
+{
+    if (!Running()) {
+        return -1;
+    }
+    std::istringstream in(hbrtest::ReadFile("/proc/" + std::to_string(pid_) + "/status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
+}

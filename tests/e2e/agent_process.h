@@ -47,6 +47,8 @@ public:
     std::string Stderr() const { return hbrtest::ReadFile(dir_ / "agent.stderr"); }
     // The "SetServiceStatus ..." lines of stderr, without that word.
     std::vector<std::string> StatusReports() const;
+    // The resident set of the running process in KiB (VmRSS), or -1.
+    long RssKb() const;
 
 private:
     hbrtest::TempDir dir_;

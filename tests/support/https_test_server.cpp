@@ -254,10 +254,13 @@ void NtpTestServer::Stop()
     port_ = 0;
 }
 
-void NtpTestServer::SetMode(const std::string &mode, long long value)
+void NtpTestServer::SetMode(const std::string &mode, long long value, const NtpHeader &header)
 {
     // Written whole, then renamed: the server never reads half a file.
-    WriteFile(controlPath_ + ".tmp", "{\"mode\": \"" + mode + "\", \"value\": " + std::to_string(value) + "}");
+    WriteFile(controlPath_ + ".tmp", "{\"mode\": \"" + mode + "\", \"value\": " + std::to_string(value) +
+                                         ", \"leap\": " + std::to_string(header.leap) + ", \"ntpMode\": " +
+                                         std::to_string(header.ntpMode) + ", \"stratum\": " +
+                                         std::to_string(header.stratum) + "}");
     std::rename((controlPath_ + ".tmp").c_str(), controlPath_.c_str());
 }
 

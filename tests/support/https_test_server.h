@@ -82,6 +82,13 @@ private:
 // The local SNTP test server (tools/https_test_server/ntp_test_server.py).
 // Modes: "offset" (own clock + value s), "absolute" (value: seconds since
 // 1900), "silent", "short" (value bytes), "zero" (transmit seconds 0).
+// NtpHeader sets the answer's header fields, a server's by default.
+struct NtpHeader {
+    int leap = 0;
+    int ntpMode = 4;
+    int stratum = 1;
+};
+
 class NtpTestServer {
 public:
     NtpTestServer() = default;
@@ -95,7 +102,7 @@ public:
     void Attach(int port, const std::string &recordPath, const std::string &controlPath);
     void Stop();
     // Changes the mode for the following requests.
-    void SetMode(const std::string &mode, long long value = 0);
+    void SetMode(const std::string &mode, long long value = 0, const NtpHeader &header = NtpHeader());
     int port() const { return port_; }
     // One JSON object a line per datagram: {"length", "hex", "transmit"}.
     std::vector<std::string> Records() const;

@@ -14,6 +14,10 @@ holding {"mode": ..., "value": ...}):
   silent       no answer
   short N      an answer of only N bytes
   zero         transmit seconds 0
+
+The control file may also set header fields of the answer, for a server
+that answers badly: "leap" (leap indicator, default 0), "ntpMode" (the
+packet's mode, default 4, server) and "stratum" (default 1).
 """
 
 import argparse
@@ -27,18 +31,23 @@ import time
 NTP_TO_UNIX = 2208988800
 
 
+HEADER_DEFAULTS = {"leap": 0, "ntpMode": 4, "stratum": 1}
+
+
 def current_mode(args):
+    """(mode, value, header fields)."""
     if args.control and os.path.exists(args.control):
         try:
             with open(args.control, encoding="utf-8") as f:
                 control = json.load(f)
-            return control.get("mode", "offset"), int(control.get("value", 0))
+            header = {key: int(control.get(key, default)) for key, default in HEADER_DEFAULTS.items()}
+            return control.get("mode", "offset"), int(control.get("value", 0)), header
         except (OSError, ValueError):
             pass
-    return args.mode, args.value
+    return args.mode, args.value, dict(HEADER_DEFAULTS)
 
 
-def reply(mode, value):
+def reply(mode, value, header):
     """(answer bytes or None, transmit seconds or None)."""
     if mode == "silent":
         return None, None
@@ -50,8 +59,9 @@ def reply(mode, value):
         seconds = int(time.time()) + NTP_TO_UNIX + (value if mode == "offset" else 0)
     seconds &= 0xFFFFFFFF
     packet = bytearray(48)
-    packet[0] = 0x1C  # LI 0, version 3, server mode
-    packet[1] = 1     # stratum
+    # LI, version 3, mode (0x1C: LI 0, server)
+    packet[0] = ((header["leap"] & 3) << 6) | (3 << 3) | (header["ntpMode"] & 7)
+    packet[1] = header["stratum"] & 0xFF
     struct.pack_into("!II", packet, 32, seconds, 0)  # receive
     struct.pack_into("!II", packet, 40, seconds, 0)  # transmit
     if mode == "short":
@@ -72,8 +82,8 @@ def main():
     print("PORT %d" % sock.getsockname()[1], flush=True)
     while True:
         data, sender = sock.recvfrom(4096)
-        mode, value = current_mode(args)
-        answer, seconds = reply(mode, value)
+        mode, value, header = current_mode(args)
+        answer, seconds = reply(mode, value, header)
         # Recorded before the answer: a client that has its answer finds it.
         if args.record:
             with open(args.record, "a", encoding="utf-8") as f:

@@ -691,6 +691,24 @@ void DeviceServiceServer::notify(uint32_t eventId, const std::string &text, Payl
                                .str(encodePayload(text, form))));
 }
 
+bool DeviceServiceServer::flood(uint32_t count, size_t textBytes)
+{
+    if (textBytes > kMaxLength) {
+        return false;
+    }
+    const std::string frame =
+        Frame(kDsEventNotification, 0,
+              Body().str(interfaceId_).str(kPrivateServiceId).u32(1).str(encodePayload(std::string(textBytes, 'x'),
+                                                                                        PayloadForm::Prefixed)));
+    if (frame.size() - 4 > kMaxLength) {
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        impl_->broadcast(frame);
+    }
+    return true;
+}
+
 void DeviceServiceServer::removeInterface()
 {
     {

@@ -125,6 +125,10 @@ public:
 
     // Sends EVENT_NOTIFICATION for the private service to every client.
     void notify(uint32_t eventId, const std::string &text, PayloadForm form = PayloadForm::Prefixed);
+    // Sends `count` EVENT_NOTIFICATIONs (event id 1, prefixed) whose text is
+    // `textBytes` bytes of 'x', as fast as the clients read; they are not
+    // observed. False, with nothing sent, when one would not fit in a frame.
+    bool flood(uint32_t count, size_t textBytes);
     // Interface removal (closes the session, drops pending completions) and
     // arrival, each sent as INTERFACE_STATE to every client. Repeating the
     // current state sends the event again.

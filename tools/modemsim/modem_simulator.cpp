@@ -123,6 +123,14 @@ std::string splitWord(const std::string &line, std::string &rest)
     return word;
 }
 
+// A decimal number of at most 19 digits.
+bool parseDecimal(const std::string &text, unsigned long long *value)
+{
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = std::strtoull(text.c_str(), nullptr, 10);
+    return true;
+}
+
 bool makeFolder(const std::string &path, bool &made, std::string *error)
 {
     if (mkdir(path.c_str(), 0755) == 0) {
@@ -433,7 +441,8 @@ std::string Simulator::control(const std::string &line)
 {
     std::string args;
     const std::string command = splitWord(line, args);
-    const bool needsMbn = command == "notify" || command == "notify-raw" || command == "remove" || command == "arrive";
+    const bool needsMbn = command == "notify" || command == "notify-raw" || command == "flood" || command == "remove" ||
+                          command == "arrive";
     if (needsMbn && !mbn_) return "ERR the device service is off (--no-mbn)";
     if (command == "notify") {
         if (args != "ACTIVE" && args != "DEACTIVE" && args != "CHECK") return "ERR usage: notify ACTIVE|DEACTIVE|CHECK";
@@ -443,6 +452,15 @@ std::string Simulator::control(const std::string &line)
         return "OK";
     }
     if (command == "notify-raw") return notifyRaw(args);
+    if (command == "flood") {
+        std::string sizeText;
+        const std::string countText = splitWord(args, sizeText);
+        const char *const usage = "ERR usage: flood COUNT SIZE";
+        unsigned long long count = 0, size = 0;
+        if (!parseDecimal(countText, &count) || !parseDecimal(sizeText, &size) || count > 0xFFFFFFFFull) return usage;
+        if (!mbn_->flood(static_cast<uint32_t>(count), static_cast<size_t>(size))) return "ERR SIZE does not fit in a frame";
+        return "OK";
+    }
     if (command == "remove" || command == "arrive") {
         if (command == "remove") mbn_->removeInterface();
         else mbn_->arriveInterface();
