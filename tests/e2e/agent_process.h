@@ -47,6 +47,9 @@ public:
     std::string Stderr() const { return hbrtest::ReadFile(dir_ / "agent.stderr"); }
     // The "SetServiceStatus ..." lines of stderr, without that word.
     std::vector<std::string> StatusReports() const;
+    // How many of the running copy's descriptors name `target` (a path, as
+    // /proc/<pid>/fd shows it); -1 when it does not run.
+    int DescriptorsOn(const std::string &target) const;
 
 private:
     hbrtest::TempDir dir_;
