@@ -5,7 +5,9 @@
 #include "secret_mask.h"
 #include "state_work.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +29,55 @@ const DeviceClassWalkTexts kFriendlyNameWalk = {
     false,
 };
 
+// A read returns 200 ms after the last byte, or after this long with
+// nothing (the silence that ends a reply without a final result code).
+constexpr DWORD kReadTotalMs = 2000;
+// Every reply ends this long after the read began, with what has come.
+constexpr int64_t kReplyLimitMs = 10000;
+
+BOOL SetPortTimeouts(HANDLE port, DWORD readTotalMs)
+{
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = 200;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = readTotalMs;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 5000;
+    return SetCommTimeouts(port, &timeouts);
+}
+
+int64_t MsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool IsFinalResultCode(const char *line, size_t length)
+{
+    auto is = [&](const char *text) { return length == std::strlen(text) && std::memcmp(line, text, length) == 0; };
+    auto startsWith = [&](const char *text) {
+        return length >= std::strlen(text) && std::memcmp(line, text, std::strlen(text)) == 0;
+    };
+    return is("OK") || is("ERROR") || startsWith("+CME ERROR:") || startsWith("+CMS ERROR:");
+}
+
 } // namespace
+
+bool HoldsFinalResultCode(const char *text, size_t length)
+{
+    size_t start = 0;
+    while (start < length) {
+        const char *lf = static_cast<const char *>(std::memchr(text + start, '\n', length - start));
+        if (lf == nullptr) {
+            return false;
+        }
+        size_t end = static_cast<size_t>(lf - text);
+        if (end > start && text[end - 1] == '\r' && IsFinalResultCode(text + start, end - 1 - start)) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
 
 CComPortChannelHelper *CComPortChannelHelper::GetInstance()
 {
@@ -113,6 +163,10 @@ HRESULT CComPortChannelHelper::Init(const char *hardwareId)
     std::snprintf(path, sizeof path, "\\\\.\\%s", portName.c_str());
     HBR_LOG_ERROR("[Error][CComPortChannelHelper::Init]PortName-%s\n", portName.c_str());
 
+    if (m_hComm != INVALID_HANDLE_VALUE) {
+        HBR_LOG_INFO("[Information][CComPortChannelHelper::Init]Close the port still open(%p)", m_hComm);
+        Close();
+    }
     HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     HBR_LOG_INFO("[Information][CComPortChannelHelper::Init]Create File result = %p-%d\n", port,
@@ -127,13 +181,7 @@ HRESULT CComPortChannelHelper::Init(const char *hardwareId)
 
 BOOL ConfigSerialPort(HANDLE port)
 {
-    COMMTIMEOUTS timeouts;
-    timeouts.ReadIntervalTimeout = 200;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = 2000;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = 5000;
-    if (!SetCommTimeouts(port, &timeouts)) {
+    if (!SetPortTimeouts(port, kReadTotalMs)) {
         HBR_LOG_ERROR("[Error][CStateWork::ConfigSerialPort]SetCommTimeouts Fail\n");
         return FALSE;
     }
@@ -168,11 +216,59 @@ BOOL ConfigSerialPort(HANDLE port)
     return TRUE;
 }
 
+void CComPortChannelHelper::PortLost()
+{
+    HBR_LOG_ERROR("[Error][CComPortChannelHelper]port lost(%p), closed; the AT channel comes up again", m_hComm);
+    Close();
+    CStateWork::GetInstance()->CreateAtChannelTimer();
+}
+
+BOOL CComPortChannelHelper::DiscardStaleInput()
+{
+    DWORD errors = 0;
+    COMSTAT status;
+    std::memset(&status, 0, sizeof status);
+    std::string stale;
+    if (ClearCommError(m_hComm, &errors, &status) && status.cbInQue > 0) {
+        stale.resize(status.cbInQue);
+        DWORD got = 0;
+        // The bytes are there, so the read returns at once.
+        if (!ReadFile(m_hComm, &stale[0], status.cbInQue, &got, nullptr)) {
+            HBR_LOG_ERROR("[Error][CComPortChannelHelper::SendSetData]ReadFile Error %d",
+                          static_cast<int>(GetLastError()));
+            PortLost();
+            return FALSE;
+        }
+        stale.resize(got);
+    }
+    PurgeComm(m_hComm, PURGE_RXCLEAR);
+    if (stale.empty()) {
+        return TRUE;
+    }
+    HBR_LOG_INFO("[Information][CComPortChannelHelper::SendSetData]dropped %lu stale bytes(%s)",
+                 static_cast<unsigned long>(stale.size()), MaskApnCommand(stale.data(), stale.size()).c_str());
+    size_t restart = stale.find("^SYSSTART");
+    if (restart != std::string::npos) {
+        size_t begin = stale.rfind('\n', restart);
+        begin = begin == std::string::npos ? 0 : begin + 1;
+        size_t end = stale.find_first_of("\r\n", restart);
+        std::string line = stale.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        HBR_LOG_INFO("[Information][CComPortChannelHelper::SendSetData]module restarted(%s), kept for the next reply",
+                     line.c_str());
+        m_nextReplyStart = line + "\r\n";
+    }
+    return TRUE;
+}
+
 BOOL CComPortChannelHelper::SendSetData(const char *command, uint32_t length)
 {
+    if (!DiscardStaleInput()) {
+        return FALSE;
+    }
     DWORD written = 0;
     if (!WriteFile(m_hComm, command, length, &written, nullptr)) {
         HBR_LOG_ERROR("[Error][CComPortChannelHelper::SendSetData]WriteFile Error %d", static_cast<int>(GetLastError()));
+        PortLost();
         return FALSE;
     }
     if (written == length) {
@@ -191,21 +287,38 @@ BOOL CComPortChannelHelper::ReadSetData(char *buffer, size_t capacity, size_t *l
         return FALSE;
     }
     HBR_LOG_INFO("[Information][CComPortChannelHelper::ReadSetData]ReadFile ");
-    size_t collected = 0;
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    size_t collected = std::min(m_nextReplyStart.size(), capacity);
+    std::memcpy(buffer, m_nextReplyStart.data(), collected);
+    m_nextReplyStart.clear();
     for (;;) {
-        size_t remaining = capacity - collected;
-        DWORD ask = remaining > MAXDWORD ? MAXDWORD : static_cast<DWORD>(remaining);
+        // The read that would outlast the reply's limit waits only for
+        // what is left of it.
+        const int64_t left = kReplyLimitMs - MsSince(start);
         DWORD got = 0;
-        if (!ReadFile(m_hComm, buffer + collected, ask, &got, nullptr)) {
-            HBR_LOG_ERROR("[Error][CComPortChannelHelper::ReadSetData]ReadFile Error %d",
-                          static_cast<int>(GetLastError()));
-            *length = collected;
-            return FALSE;
+        if (left > 0) {
+            const bool shortened = left < kReadTotalMs;
+            if (shortened) {
+                SetPortTimeouts(m_hComm, static_cast<DWORD>(left));
+            }
+            size_t remaining = capacity - collected;
+            DWORD ask = remaining > MAXDWORD ? MAXDWORD : static_cast<DWORD>(remaining);
+            BOOL read = ReadFile(m_hComm, buffer + collected, ask, &got, nullptr);
+            DWORD error = GetLastError();
+            if (shortened) {
+                SetPortTimeouts(m_hComm, kReadTotalMs);
+            }
+            if (!read) {
+                HBR_LOG_ERROR("[Error][CComPortChannelHelper::ReadSetData]ReadFile Error %d", static_cast<int>(error));
+                *length = collected;
+                PortLost();
+                return FALSE;
+            }
+            HBR_LOG_INFO("[Information][CComPortChannelHelper::ReadSetData]ReadFile data_len(%llu)-returnByte(%lu)",
+                         static_cast<unsigned long long>(remaining), static_cast<unsigned long>(got));
+            collected += got;
         }
-        HBR_LOG_INFO("[Information][CComPortChannelHelper::ReadSetData]ReadFile data_len(%llu)-returnByte(%lu)",
-                     static_cast<unsigned long long>(remaining), static_cast<unsigned long>(got));
-        collected += got;
-        if (got == 0) {
+        if (got == 0 || HoldsFinalResultCode(buffer, collected) || MsSince(start) >= kReplyLimitMs) {
             HBR_LOG_INFO("[Information][CComPortChannelHelper::ReadSetData]ReadFile data_len(%llu)-readLen(%lu)",
                          static_cast<unsigned long long>(capacity), static_cast<unsigned long>(collected));
             *length = collected;

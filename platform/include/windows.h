@@ -265,7 +265,11 @@ BOOL WINAPI DeleteTimerQueueEx(HANDLE TimerQueue, HANDLE CompletionEvent);
  * (default /dev), read at each call. ReadFile/WriteFile are synchronous
  * (lpOverlapped must be NULL) and follow the port's COMMTIMEOUTS as on
  * Windows; see docs/platform.md. The comm calls on a descriptor that is not
- * a terminal fail with ERROR_INVALID_FUNCTION. CloseHandle closes a port. */
+ * a terminal fail with ERROR_INVALID_FUNCTION. CloseHandle closes a port.
+ * A successful CreateFileA sets the last error to 0, an exception to the
+ * rule that successes leave it alone. PurgeComm takes PURGE_RXCLEAR only
+ * (tcflush of the input queue); other flags fail with
+ * ERROR_INVALID_PARAMETER. */
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x00000001u
@@ -360,6 +364,8 @@ BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
 BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
 BOOL WINAPI ClearCommBreak(HANDLE hFile);
 BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat);
+#define PURGE_RXCLEAR 0x0008u
+BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags);
 
 /* ---- Code pages: CP_UTF8, with CP_ACP taken as UTF-8; flags must be 0.
  * An output count of 0 asks for the needed count; a short buffer gives 0

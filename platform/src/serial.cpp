@@ -168,6 +168,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
         SetLastError(ErrnoToError(errno));
         return INVALID_HANDLE_VALUE;
     }
+    SetLastError(ERROR_SUCCESS); // not the error an earlier call left behind
     return InsertHandle(std::make_shared<File>(fd));
 }
 
@@ -458,6 +459,23 @@ extern "C" BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT 
         if (ioctl(file->fd, TIOCOUTQ, &out) == 0 && out > 0) {
             lpStat->cbOutQue = static_cast<DWORD>(out);
         }
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags)
+{
+    auto file = LookupComm(hFile);
+    if (!file) {
+        return FALSE;
+    }
+    if (dwFlags != PURGE_RXCLEAR) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (tcflush(file->fd, TCIFLUSH) != 0) {
+        SetLastError(ErrnoToError(errno));
+        return FALSE;
     }
     return TRUE;
 }

@@ -1,11 +1,14 @@
 // The COM port channel over a pty: finding and opening the port, its
-// settings, writes, and replies that end with two seconds of silence.
+// settings, writes, replies that end at their final result code, after two
+// seconds of silence or ten seconds in all, stale input, and a lost port.
 #include "channel_fixture.h"
 
 #include "at_channel.h"
 #include "pty_link.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -159,6 +162,92 @@ TEST_F(ComPort, TheWriteLineMasksAnApnPassword)
     std::string log = hbrtest::ReadFile(log_->LogPath());
     EXPECT_EQ(std::string::npos, log.find("verysecret1"));
     EXPECT_TRUE(Logged("WriteFile success(AT+GTPCTPOC=4,\"internet\",1,0,0,1,\"user\",\"very***\""));
+}
+
+TEST(FinalResultCode, OnlyAWholeLineEndsAReply)
+{
+    for (const char *text : {"\r\nOK\r\n", "OK\r\n", "\r\n+CREG: 1\r\n\r\nERROR\r\n", "AT\r\r\nOK\r\n",
+                             "\r\n+CME ERROR: 10\r\n", "\r\n+CMS ERROR: 500\r\n+CREG: 1\r\n"}) {
+        EXPECT_TRUE(HoldsFinalResultCode(text, std::strlen(text))) << text;
+    }
+    for (const char *text : {"", "\r\nOK", "\r\nOK\r", "\r\nOK\n", "\r\nOKAY\r\n", "\r\n OK\r\n",
+                             "\r\n+CME ERROR 10\r\n", "AT\rOK\r\n", "\r\n+CGLA: 4,\"ERROR\"\r\n"}) {
+        EXPECT_FALSE(HoldsFinalResultCode(text, std::strlen(text))) << text;
+    }
+}
+
+// A reply ends at its final result code, with the unsolicited lines of its
+// burst; a port that is never silent ends the read ten seconds after the call.
+TEST_F(ComPort, AReplyEndsAtItsFinalResultCodeOrAfterTenSeconds)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyHBR0");
+    StartPort("ttyHBR0");
+    ASSERT_EQ(S_OK, port_->Init(kPortId));
+    const std::string reply = "\r\n+CREG: 1\r\n\r\n+CGLA: 4,\"9000\"\r\n\r\nOK\r\n";
+    link_.write(reply);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(reply, Receive());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+
+    std::atomic<bool> done{false};
+    std::thread chatter([&] {
+        while (!done) {
+            link_.write("\r\n+CREG: 1\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    t0 = std::chrono::steady_clock::now();
+    const std::string noise = Receive(16384);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    done = true;
+    chatter.join();
+    EXPECT_GE(took, std::chrono::milliseconds(10000));
+    EXPECT_LT(took, std::chrono::milliseconds(12000));
+    EXPECT_GE(noise.size(), 12u * 25);
+}
+
+// What waits before a command is dropped (a late reply, a line of the
+// module's own); a restart among it starts the next reply.
+TEST_F(ComPort, StaleInputIsDroppedBeforeACommandButARestartIsKept)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyHBR0");
+    StartPort("ttyHBR0", "\r\nOK\r\n");
+    ASSERT_EQ(S_OK, port_->Init(kPortId));
+    const std::string stale = "\r\n+CGLA: 4,\"9000\"\r\n\r\nOK\r\n\r\n^SYSSTART\r\n";
+    link_.write(stale);
+    DWORD errors = 0;
+    COMSTAT status = {};
+    ASSERT_TRUE(hbrtest::WaitUntil(
+        [&] { return ClearCommError(port_->m_hComm, &errors, &status) && status.cbInQue == stale.size(); }, 5000));
+    uint32_t id = 0;
+    ASSERT_TRUE(SendATCmd("AT\r\n", 4, &id));
+    EXPECT_EQ("^SYSSTART\r\n\r\nOK\r\n", Receive());
+    EXPECT_TRUE(Logged("dropped " + std::to_string(stale.size()) + " stale bytes"));
+    ASSERT_TRUE(SendATCmd("AT\r\n", 4, &id));
+    EXPECT_EQ("\r\nOK\r\n", Receive());
+}
+
+// A read on a port that went away closes it and runs the AT-channel timer;
+// the next bring-up opens the port that came back under the same name.
+TEST_F(ComPort, ALostPortIsClosedAndTheNextBringUpReopensIt)
+{
+    AddUsb("1-1", {"5e1a", "0718"}, "", "ttyHBR0");
+    StartPort("ttyHBR0", "\r\nOK\r\n");
+    ASSERT_EQ(S_OK, port_->Init(kPortId));
+    link_.stop();
+    std::string buffer(64, '\0');
+    size_t length = 0;
+    EXPECT_FALSE(ReceiveAtResponse(&buffer[0], buffer.size(), &length, 0));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, port_->m_hComm);
+    EXPECT_EQ(1, work_->m_atChannelTimerActive.load());
+
+    StartPort("ttyHBR0", "\r\nOK\r\n");
+    work_->AtChannelMonitorEvtFunc();
+    ASSERT_NE(INVALID_HANDLE_VALUE, port_->m_hComm);
+    EXPECT_TRUE(Logged("[Information][CComPortChannelHelper::Init]Create File result = "));
+    uint32_t id = 0;
+    ASSERT_TRUE(SendATCmd("AT\r\n", 4, &id));
+    EXPECT_EQ("\r\nOK\r\n", Receive());
 }
 
 } // namespace

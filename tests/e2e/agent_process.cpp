@@ -8,7 +8,9 @@
 #include <sstream>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -156,4 +158,24 @@ long AgentProcess::RssKb() const
         }
     }
     return -1;
+}
+
+int AgentProcess::DescriptorsOn(const std::string &target) const
+{
+    if (!Running()) {
+        return -1;
+    }
+    const std::string folder = "/proc/" + std::to_string(pid_) + "/fd";
+    DIR *d = opendir(folder.c_str());
+    if (d == nullptr) {
+        return -1;
+    }
+    int n = 0;
+    while (dirent *e = readdir(d)) {
+        char link[PATH_MAX];
+        ssize_t size = readlink((folder + "/" + e->d_name).c_str(), link, sizeof link);
+        n += size > 0 && std::string(link, static_cast<size_t>(size)) == target;
+    }
+    closedir(d);
+    return n;
 }

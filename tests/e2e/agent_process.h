@@ -49,6 +49,9 @@ public:
     std::vector<std::string> StatusReports() const;
     // The resident set of the running process in KiB (VmRSS), or -1.
     long RssKb() const;
+    // How many of the running copy's descriptors name `target` (a path, as
+    // /proc/<pid>/fd shows it); -1 when it does not run.
+    int DescriptorsOn(const std::string &target) const;
 
 private:
     hbrtest::TempDir dir_;

@@ -1,6 +1,9 @@
-// The flows over the COM port: about 2 s of silence per AT command, so few,
-// each its own test so that CTest runs them side by side.
+// The flows over the COM port, each its own test so that CTest runs them
+// side by side.
 #include "flows_e2e.h"
+
+#include <climits>
+#include <unistd.h>
 
 using namespace flows_e2e;
 
@@ -144,6 +147,69 @@ TEST_F(FlowsE2E, SyncReplyStartsActivationOverTheComPort)
     EXPECT_EQ(0, Requests("SMDP"));
     EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
     EXPECT_EQ(4ul, State());
+    Stop();
+}
+
+// The pty behind the module's AT port (the target of its link).
+std::string PortTarget(const ModemSim &world)
+{
+    char target[PATH_MAX];
+    ssize_t n = readlink((world.Env("HBR_DEV_ROOT") + "/ttyHBR0").c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+}
+
+// Every interface arrival brings the channel up again; the port it held is
+// closed first, and the one left open still carries the next flow.
+TEST_F(FlowsE2E, InterfaceRoundsKeepOneDescriptorOnTheComPort)
+{
+    Start(Com("0", 1));
+    const std::string port = PortTarget(*worldPtr_);
+    ASSERT_FALSE(port.empty());
+    ASSERT_EQ(1, agentPtr_->DescriptorsOn(port));
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_EQ("OK", worldPtr_->Control("remove"));
+        ASSERT_EQ("OK", worldPtr_->Control("arrive"));
+        ASSERT_TRUE(agentPtr_->WaitForLog("Create File result", 30000, round + 1)) << round;
+    }
+    EXPECT_EQ(1, agentPtr_->DescriptorsOn(port));
+    Run("CHECK", "AT+GTPCTPOC=2,1\r\n");
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess"));
+    Stop();
+}
+
+// A module that is never silent: a line every 500 ms. Each reply still ends
+// at its final result code, and the lines that come with it do no harm.
+TEST_F(FlowsE2E, ActivationOverTheComPortAmidUnsolicitedLines)
+{
+    Start(Com("0", 1));
+    ASSERT_EQ("OK", worldPtr_->Control("com-unsolicited 500"));
+    Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n", 1, 300000);
+    EXPECT_EQ(4ul, State());
+    EXPECT_EQ(std::string(kNew) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ("", Euicc("channels"));
+    EXPECT_FALSE(worldPtr_->Records("notification", "com").empty());
+    Stop();
+}
+
+// The AT port goes away and comes back under the same name: the flow that
+// meets the dead port fails, the port is opened again, and the next flow
+// goes through.
+TEST_F(FlowsE2E, ALostComPortIsReopenedForTheNextFlow)
+{
+    Start(Com("0", 1));
+    const std::string before = PortTarget(*worldPtr_);
+    ASSERT_EQ(0, worldPtr_->Control("port-reset").rfind("OK ", 0));
+    const std::string after = PortTarget(*worldPtr_);
+    ASSERT_FALSE(after.empty());
+    ASSERT_EQ("OK", worldPtr_->Control("notify CHECK"));
+    ASSERT_TRUE(agentPtr_->WaitForLog("Create File result", 60000, 2));
+    Run("CHECK", "AT+GTPCTPOC=2,1\r\n");
+    ASSERT_TRUE(agentPtr_->WaitForLog("IOTServiceCheckSuccess"));
+    EXPECT_EQ(12ul, State());
+    EXPECT_EQ(1, agentPtr_->DescriptorsOn(after));
+    if (after != before) {
+        EXPECT_EQ(0, agentPtr_->DescriptorsOn(before));
+    }
     Stop();
 }
 

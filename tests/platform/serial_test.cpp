@@ -285,4 +285,26 @@ TEST_F(SerialTest, AHangUpFailsTheReadWith31)
     port_ = INVALID_HANDLE_VALUE;
 }
 
+// PurgeComm(PURGE_RXCLEAR) drops what waits; an open clears an earlier error.
+TEST_F(SerialTest, PurgeDropsWaitingInputAndAnOpenClearsTheLastError)
+{
+    const std::string stale = "\r\n+CREG: 1\r\n";
+    ASSERT_TRUE(link_.write(stale));
+    DWORD errors = 0;
+    COMSTAT stat = {};
+    ASSERT_TRUE(hbrtest::WaitUntil(
+        [&] { return ClearCommError(port_, &errors, &stat) && stat.cbInQue == stale.size(); }, 5000));
+    EXPECT_TRUE(PurgeComm(port_, PURGE_RXCLEAR));
+    ASSERT_TRUE(ClearCommError(port_, &errors, &stat));
+    EXPECT_EQ(0u, stat.cbInQue);
+    EXPECT_FALSE(PurgeComm(port_, 0x0004 /* PURGE_TXCLEAR */));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+
+    SetLastError(259);
+    HANDLE second = Open("\\\\.\\ttyHBR0");
+    ASSERT_NE(INVALID_HANDLE_VALUE, second);
+    EXPECT_EQ(0u, GetLastError());
+    EXPECT_TRUE(CloseHandle(second));
+}
+
 } // namespace

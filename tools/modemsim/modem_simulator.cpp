@@ -273,6 +273,7 @@ void Simulator::stop()
     }
     stopWake_.notify_all();
     if (dropper_.joinable()) dropper_.join();
+    if (comUnsolicited_.joinable()) comUnsolicited_.join();
     pty_.stop();
     sysfs_.reset();
     if (madeDevRoot_) rmdir(options_.devRoot.c_str());
@@ -330,6 +331,7 @@ void Simulator::onComCommand(const std::string &command)
     std::vector<hbrsim::ComPiece> pieces =
         withModule([&](hbrsim::Module &m) { return m.comExchange(command, options_.echo); });
     std::string sent;
+    std::lock_guard<std::mutex> replying(comWriteLock_);
     for (const hbrsim::ComPiece &piece : pieces) {
         std::unique_lock<std::mutex> lock(stopLock_);
         if (stopWake_.wait_for(lock, std::chrono::milliseconds(piece.delayMs), [this] { return stopping_; })) break;
@@ -337,6 +339,61 @@ void Simulator::onComCommand(const std::string &command)
         if (pty_.write(piece.bytes)) sent += piece.bytes;
     }
     if (!pieces.empty()) records_.add(record("com", kKindReply, sent));
+}
+
+void Simulator::comUnsolicitedLoop()
+{
+    std::unique_lock<std::mutex> lock(stopLock_);
+    while (!stopping_) {
+        const long every = comUnsolicitedMs_;
+        const std::string text = comUnsolicitedText_;
+        auto changed = [&] { return stopping_ || comUnsolicitedMs_ != every || comUnsolicitedText_ != text; };
+        if (every <= 0) {
+            stopWake_.wait(lock, changed);
+            continue;
+        }
+        if (stopWake_.wait_for(lock, std::chrono::milliseconds(every), changed)) continue;
+        lock.unlock();
+        {
+            std::lock_guard<std::mutex> writing(comWriteLock_);
+            if (pty_.write(text)) records_.add(record("com", kKindNotification, text));
+        }
+        lock.lock();
+    }
+}
+
+// com-unsolicited MS [TEXT]: TEXT (C escapes) on the AT port every MS ms,
+// between replies; 0 stops.
+std::string Simulator::comUnsolicited(const std::string &args)
+{
+    std::string rest;
+    const std::string every = splitWord(args, rest);
+    std::string text = "\r\n+CREG: 1\r\n";
+    std::string why;
+    const char *usage = "ERR usage: com-unsolicited MS [TEXT]";
+    if (every.empty() || every.size() > 9 || every.find_first_not_of("0123456789") != std::string::npos) return usage;
+    if (!rest.empty() && !cUnescape(rest, text, &why)) return "ERR " + why;
+    {
+        std::lock_guard<std::mutex> lock(stopLock_);
+        comUnsolicitedMs_ = std::strtol(every.c_str(), nullptr, 10);
+        comUnsolicitedText_ = text;
+    }
+    stopWake_.notify_all();
+    if (!comUnsolicited_.joinable()) comUnsolicited_ = std::thread([this] { comUnsolicitedLoop(); });
+    return "OK";
+}
+
+// The AT port goes away (the agent's descriptor is hung up) and comes back
+// as a fresh pty under the same name.
+std::string Simulator::portReset()
+{
+    pty_.stop();
+    std::string error;
+    std::lock_guard<std::mutex> writing(comWriteLock_);
+    if (!pty_.start(options_.devRoot, options_.ttyName, [this](const std::string &c) { onComCommand(c); }, &error)) {
+        return "ERR " + error;
+    }
+    return "OK " + pty_.slavePath();
 }
 
 void Simulator::onDeviceServiceRequest(uint16_t type, const std::string &command, DeviceServiceFaults &f)
@@ -461,6 +518,11 @@ std::string Simulator::control(const std::string &line)
         if (!mbn_->flood(static_cast<uint32_t>(count), static_cast<size_t>(size))) return "ERR SIZE does not fit in a frame";
         return "OK";
     }
+    if ((command == "com-unsolicited" || command == "port-reset") && !options_.com) {
+        return "ERR the AT port is off (--no-com)";
+    }
+    if (command == "com-unsolicited") return comUnsolicited(args);
+    if (command == "port-reset" && args.empty()) return portReset();
     if (command == "remove" || command == "arrive") {
         if (command == "remove") mbn_->removeInterface();
         else mbn_->arriveInterface();

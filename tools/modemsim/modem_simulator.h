@@ -100,7 +100,10 @@ private:
     void onNotification(const hbrsim::Unsolicited &message);
     void applyStandingFaults();
     void interfaceDropLoop(long arrivalMs);
+    void comUnsolicitedLoop();
     std::string notifyRaw(const std::string &args);
+    std::string comUnsolicited(const std::string &args);
+    std::string portReset();
 
     Options options_;
     std::mutex moduleLock_;
@@ -117,6 +120,12 @@ private:
     bool dropPending_ = false;      // the slot changed: drop the interface (stopLock_)
     size_t slotChangesSeen_ = 0;
     std::thread dropper_;
+    // Held while a reply, an unsolicited line or a port reset goes on, so
+    // an unsolicited line never lands inside a reply.
+    std::mutex comWriteLock_;
+    std::thread comUnsolicited_;
+    long comUnsolicitedMs_ = 0;      // 0: none (stopLock_)
+    std::string comUnsolicitedText_;  // (stopLock_)
     int notificationSink_ = 0;
     size_t es10Recorded_ = 0;
     bool started_ = false;
