@@ -114,6 +114,7 @@ void StoreBootstrapData(IotServiceFlowContext *ctx, const cJSON *data)
         }
         if (const char *token = JsonString(service, "token")) {
             ctx->token = token;
+            RememberSecret(ctx->token);
             HBR_LOG_INFO("[HBRAgentBootstrapQueryResp]:service token is %s", MaskSecret(ctx->token).c_str());
         }
         ctx->done = 1;
@@ -213,6 +214,9 @@ void zfw_pciot_bootstrap_prase_apns_info(IotServiceFlowRecord *apns, int index)
         }
         *fields[f] = text.substr(cursor, comma - cursor);
         cursor = comma + 1;
+        if (f == 4) {
+            RememberSecret(*fields[f]);
+        }
         const std::string shown = (f == 4) ? MaskSecret(*fields[f]) : *fields[f];
         HBR_LOG_INFO("[bootstrap]: bs_global_ver->zfw_in_use_server_info.apns[%d].%s : %s", index, kNames[f],
                      shown.c_str());
@@ -327,6 +331,7 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
                                         IotServiceFlowContext &context)
 {
     const std::string key = BootstrapKey(DeploymentSaltTemplate(), sn);
+    RememberSecret(key);
     const std::string base = bootstrapUrl.empty() ? std::string(DeploymentBootstrapUrl()) : bootstrapUrl;
     const std::string url = base + "?sn=" + sn + "&bootstrapKey=" + key + "&type=service2;apns";
     // The key with the serial number fetches the signing key: logged masked.

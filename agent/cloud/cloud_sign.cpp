@@ -36,6 +36,7 @@ int RandNumber(unsigned char *out)
     const char *seed = DeploymentRandSeed();
     std::memcpy(buf, seed, 6);
     buf[6] = '\0';
+    RememberSecret(buf);
     RAND_seed(buf, sizeof buf);
     HBR_LOG_ERROR("[error][RandNumber]buf(%s)!", MaskSecret(buf).c_str());
     int polls = 0;

@@ -7,6 +7,7 @@
 
 #include <clog.h>
 #include <deployment.h>
+#include <secret_mask.h>
 
 #include <cstdio>
 #include <cstring>
@@ -305,6 +306,7 @@ int IOTServiceActiveFunc(CStateWork *work, IotServiceFlowContext &context)
 
 void IOTServiceActiveEvtFunc(CStateWork *work)
 {
+    RememberedSecretsScope secrets; // what the flow learns stays masked until it ends
     const FlowDeps &deps = CurrentFlowDeps();
     WriteEntryState(work, FlowKind::Activation, work->m_iotServiceResult);
     SimSwitch sim = SwitchModuleToSim2(work, FlowKind::Activation);

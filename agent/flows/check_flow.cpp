@@ -3,6 +3,7 @@
 #include "flow_common.h"
 
 #include <clog.h>
+#include <secret_mask.h>
 
 int IOTServiceCheckFunc(CStateWork *work, IotServiceFlowContext &context)
 {
@@ -56,6 +57,7 @@ int IOTServiceCheckFunc(CStateWork *work, IotServiceFlowContext &context)
 
 void IOTServiceCheckEvtFunc(CStateWork *work)
 {
+    RememberedSecretsScope secrets; // what the flow learns stays masked until it ends
     const FlowDeps &deps = CurrentFlowDeps();
     WriteEntryState(work, FlowKind::Check, work->m_iotServiceResult);
     bool success = false;

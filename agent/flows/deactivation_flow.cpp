@@ -4,6 +4,7 @@
 #include "flow_common.h"
 
 #include <clog.h>
+#include <secret_mask.h>
 
 int IOTServiceDeactiveFunc(CStateWork *work)
 {
@@ -46,6 +47,7 @@ int IOTServiceDeactiveFunc(CStateWork *work)
 
 void IOTServiceDeactiveEvtFunc(CStateWork *work)
 {
+    RememberedSecretsScope secrets; // what the flow learns stays masked until it ends
     const FlowDeps &deps = CurrentFlowDeps();
     const int previous = work->m_iotServiceResult;
     work->m_iotServiceResult = IOTServiceDeactiveStart;

@@ -1,5 +1,7 @@
 #include "clog.h"
 
+#include "secret_mask.h"
+
 #include <atomic>
 #include <climits>
 #include <cstdarg>
@@ -136,7 +138,9 @@ void CLog::WriteLog(int level, const char *format, ...)
         if (length > 0) {
             std::vsnprintf(message, size, format, args);
         }
-        std::fputs(message, file); // as text, never as a format
+        // As text, never as a format; the secrets learnt so far masked
+        // wherever they appear.
+        std::fputs(MaskRememberedSecrets(message).c_str(), file);
         std::free(message);
     }
     va_end(args);
@@ -177,7 +181,7 @@ void CLog::WriteStressLog(const char *format, ...)
         // A longer message is cut to 4,095 characters.
         std::vsnprintf(message, sizeof message, format, args);
         va_end(args);
-        std::fputs(message, file);
+        std::fputs(MaskRememberedSecrets(message).c_str(), file);
         std::fputs("\n", file);
         std::fflush(file);
         std::fclose(file);

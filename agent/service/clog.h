@@ -1,6 +1,8 @@
 // CLog: the agent's service log, "HbrAgentService.log" beside the
 // executable, rotated past 10 MiB into "HbrAgentServiceBackup.log", plus an
 // unrotated stress log. Files are opened and closed around every line.
+// Every line is written with the secret values remembered so far masked
+// (RememberSecret, secret_mask.h).
 #ifndef HBR_AGENT_CLOG_H
 #define HBR_AGENT_CLOG_H
 

@@ -1,7 +1,9 @@
 #include "secret_mask.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 
 std::string MaskSecret(const std::string &value)
 {
@@ -118,6 +120,75 @@ size_t JsonStringEnd(const std::string &s, size_t open)
     return std::string::npos;
 }
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// The character a one-letter JSON escape stands for (\" \\ \/ and any
+// other letter: the letter itself).
+char ShortEscape(char letter)
+{
+    switch (letter) {
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    default:
+        return letter;
+    }
+}
+
+// The text of a JSON string's contents as a parser reads it, for comparing
+// member names: escapes decoded ("to\u006ben" is "token"), a character
+// beyond ASCII as '?', and cut at a decoded NUL, where a C string ends.
+std::string DecodedName(const std::string &raw)
+{
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\' || i + 1 >= raw.size()) {
+            out += raw[i];
+            continue;
+        }
+        const char letter = raw[++i];
+        if (letter != 'u') {
+            out += ShortEscape(letter);
+            continue;
+        }
+        unsigned code = 0;
+        size_t digits = 0;
+        while (digits < 4 && i + 1 + digits < raw.size() && HexDigit(raw[i + 1 + digits]) >= 0) {
+            code = code * 16 + static_cast<unsigned>(HexDigit(raw[i + 1 + digits]));
+            ++digits;
+        }
+        if (digits < 4) {
+            out += "\\u";
+            continue;
+        }
+        i += 4;
+        if (code == 0) {
+            break;
+        }
+        out += code < 0x80 ? static_cast<char>(code) : '?';
+    }
+    return out;
+}
+
 bool SameKey(const std::string &key, const char *name)
 {
     if (key.size() != std::strlen(name)) {
@@ -158,7 +229,7 @@ std::string MaskJsonSecrets(const std::string &text)
         if (colon == std::string::npos || text[colon] != ':') {
             continue;
         }
-        std::string key = text.substr(open + 1, close - open - 1);
+        std::string key = DecodedName(text.substr(open + 1, close - open - 1));
         bool token = SameKey(key, "token");
         if (!token && !SameKey(key, "apn")) {
             continue;
@@ -173,10 +244,92 @@ std::string MaskJsonSecrets(const std::string &text)
         }
         std::string value = text.substr(vopen + 1, vclose - vopen - 1);
         out.append(text, i, vopen + 1 - i);
-        out += token ? MaskSecret(value) : MaskApnText(value);
+        // Escapes in an APN text may hide its separators: mask it whole.
+        out += token || value.find('\\') != std::string::npos ? MaskSecret(value) : MaskApnText(value);
         out += '"';
         i = vclose + 1;
     }
     out.append(text, i, std::string::npos);
     return out;
+}
+
+namespace {
+
+bool IsAlnum(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+std::mutex g_rememberedLock;
+std::vector<std::string> g_remembered; // guarded by g_rememberedLock
+
+} // namespace
+
+std::string MaskSecretValues(const std::string &text, const std::vector<std::string> &secrets)
+{
+    struct Hit {
+        size_t at;
+        const std::string *secret;
+    };
+    std::vector<Hit> hits;
+    for (const std::string &secret : secrets) {
+        if (secret.empty()) {
+            continue;
+        }
+        const bool alnumFront = IsAlnum(secret.front()), alnumBack = IsAlnum(secret.back());
+        for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 1)) {
+            const size_t end = at + secret.size();
+            const bool inLongerRun = (alnumFront && at > 0 && IsAlnum(text[at - 1])) ||
+                                     (alnumBack && end < text.size() && IsAlnum(text[end]));
+            if (!inLongerRun) {
+                hits.push_back(Hit{at, &secret});
+            }
+        }
+    }
+    if (hits.empty()) {
+        return text;
+    }
+    // Earliest first, the longest of those at one place first.
+    std::sort(hits.begin(), hits.end(), [](const Hit &a, const Hit &b) {
+        return a.at != b.at ? a.at < b.at : a.secret->size() > b.secret->size();
+    });
+    std::string out;
+    size_t done = 0;
+    for (const Hit &hit : hits) {
+        const size_t end = hit.at + hit.secret->size();
+        if (end <= done) {
+            continue; // inside a value already masked
+        }
+        // One that overlaps the previous one is masked whole after it.
+        if (hit.at > done) {
+            out.append(text, done, hit.at - done);
+        }
+        out += MaskSecret(*hit.secret);
+        done = end;
+    }
+    out.append(text, done, std::string::npos);
+    return out;
+}
+
+void RememberSecret(const std::string &value)
+{
+    if (value.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(g_rememberedLock);
+    if (std::find(g_remembered.begin(), g_remembered.end(), value) == g_remembered.end()) {
+        g_remembered.push_back(value);
+    }
+}
+
+void ForgetSecrets()
+{
+    std::lock_guard<std::mutex> guard(g_rememberedLock);
+    g_remembered.clear();
+}
+
+std::string MaskRememberedSecrets(const std::string &text)
+{
+    std::lock_guard<std::mutex> guard(g_rememberedLock);
+    return g_remembered.empty() ? text : MaskSecretValues(text, g_remembered);
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The first 4 characters + "***" when the value is longer than 8
 // characters, else "***"; an empty value stays empty.
@@ -24,8 +25,33 @@ std::string MaskApnText(const std::string &text);
 std::string MaskAfterMarker(const std::string &text, const char *marker);
 
 // A JSON text with the value of every "token" string member masked, and
-// the password field of every "apn" string member (keys in any case). All
-// other bytes stay as they are; the text need not be valid JSON.
+// the password field of every "apn" string member (keys in any case, read
+// after their escapes are decoded, as a JSON parser reads them; an "apn"
+// value written with escapes is masked whole). All other bytes stay as they
+// are; the text need not be valid JSON.
 std::string MaskJsonSecrets(const std::string &text);
+
+// `text` with every occurrence of each secret replaced by its masked form
+// (MaskSecret), except an occurrence that is part of a longer run of
+// letters and digits (a password "1234" leaves ICCIDs and hex alone).
+// Empty secrets are ignored; overlapping occurrences are all masked.
+std::string MaskSecretValues(const std::string &text, const std::vector<std::string> &secrets);
+
+// The secret values learnt in the running flow (the signing token, the APN
+// passwords, the bootstrap key, the seed). The service log masks them by
+// value wherever they appear (MaskSecretValues). Safe from any thread.
+void RememberSecret(const std::string &value);
+void ForgetSecrets();
+std::string MaskRememberedSecrets(const std::string &text);
+
+// Forgets the remembered secrets when it goes out of scope: a flow holds
+// one for its whole run, so what it learnt stays masked until it ends.
+class RememberedSecretsScope {
+public:
+    RememberedSecretsScope() = default;
+    ~RememberedSecretsScope() { ForgetSecrets(); }
+    RememberedSecretsScope(const RememberedSecretsScope &) = delete;
+    RememberedSecretsScope &operator=(const RememberedSecretsScope &) = delete;
+};
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "clog.h"
 #include "mbn_device_service.h"
+#include "secret_mask.h"
 #include "state_work.h"
 
 #include <hbr_platform_fault.h>
@@ -40,6 +41,7 @@ protected:
         }
         mbnSocket_.reset();
         CLog::SetInstanceForTest(nullptr);
+        ForgetSecrets();
         // Every GetInstance took a reference; drop them all.
         while (log_->Release() > 0) {
         }

@@ -3,6 +3,7 @@
 #include "test_support.h"
 
 #include "clog.h"
+#include "secret_mask.h"
 
 #include <regex>
 #include <sstream>
@@ -19,7 +20,11 @@ protected:
         CLog::ResetWriteCountForTest();
         log_ = new CLog(dir_.path().c_str());
     }
-    void TearDown() override { log_->Release(); }
+    void TearDown() override
+    {
+        ForgetSecrets();
+        log_->Release();
+    }
     std::vector<std::string> Lines(const std::string &path) const
     {
         std::vector<std::string> lines;
@@ -91,6 +96,25 @@ TEST_F(LogTest, MessageIsWrittenAsText)
     auto lines = Lines(log_->LogPath());
     ASSERT_EQ(1u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find(" : reply %s%n 100%"));
+}
+
+// Secrets learnt are masked wherever they stand alone, but not inside a
+// longer run of letters and digits; forgotten, they are written as they are.
+TEST_F(LogTest, RememberedSecretsAreMaskedByValue)
+{
+    RememberSecret("1234");
+    RememberSecret("ApnPass-7e3c91d0a4b2");
+    RememberSecret("");
+    log_->WriteLog(2, "%s", "1234,\"1234\" x1234 12345 89011234567 AB1234EF -1234- ,\"ApnPass-7e3c91d0a4b2\" 1234");
+    log_->WriteStressLog("%s", "pw 1234");
+    ForgetSecrets();
+    log_->WriteLog(2, "%s", "pw 1234");
+    auto lines = Lines(log_->LogPath());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(" : ***,\"***\" x1234 12345 89011234567 AB1234EF -***- ,\"ApnP***\" ***"))
+        << lines[0];
+    EXPECT_NE(std::string::npos, lines[1].find(" : pw 1234")) << lines[1];
+    EXPECT_NE(std::string::npos, hbrtest::ReadFile(log_->StressLogPath()).find(" : pw ***\n"));
 }
 
 TEST_F(LogTest, SixthLineRotatesAnOversizedLog)

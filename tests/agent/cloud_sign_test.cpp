@@ -163,6 +163,11 @@ TEST_F(CloudSignTest, MaskingOfCloudSecrets)
               "\"apns\":[{\"Apn\":\"internet,ipv4,pap,user,secr***,3\",\"iccid\":[\"8986\"]}]}}",
               MaskJsonSecrets(reply));
     EXPECT_EQ("not json \"token\"", MaskJsonSecrets("not json \"token\""));
+    // Names count as a parser reads them, escapes decoded and cut at a NUL;
+    // an APN text with escapes is masked whole.
+    EXPECT_EQ("{\"to\\u006Ben\":\"abcd***\",\"token\\u0000x\":\"***\",\"\\u0061pn\":\"iot,***\"}",
+              MaskJsonSecrets("{\"to\\u006Ben\":\"abcdefghijklmnop\",\"token\\u0000x\":\"short\","
+                              "\"\\u0061pn\":\"iot,v4,pap,user\\u002cx,pw,3\"}"));
     EXPECT_EQ("a,b,c,d,***,f", MaskApnText("a,b,c,d,pass,f"));
     EXPECT_EQ("a,b,c", MaskApnText("a,b,c"));
     EXPECT_EQ("POST&x&key=long***", MaskAfterMarker("POST&x&key=longtokenvalue", "&key="));
