@@ -261,7 +261,14 @@ bool IsAlnum(char c)
 }
 
 std::mutex g_rememberedLock;
-std::vector<std::string> g_remembered; // guarded by g_rememberedLock
+
+// Guarded by g_rememberedLock; never destroyed, as threads may log while
+// the process ends.
+std::vector<std::string> &Remembered()
+{
+    static std::vector<std::string> *remembered = new std::vector<std::string>;
+    return *remembered;
+}
 
 } // namespace
 
@@ -317,19 +324,21 @@ void RememberSecret(const std::string &value)
         return;
     }
     std::lock_guard<std::mutex> guard(g_rememberedLock);
-    if (std::find(g_remembered.begin(), g_remembered.end(), value) == g_remembered.end()) {
-        g_remembered.push_back(value);
+    std::vector<std::string> &remembered = Remembered();
+    if (std::find(remembered.begin(), remembered.end(), value) == remembered.end()) {
+        remembered.push_back(value);
     }
 }
 
 void ForgetSecrets()
 {
     std::lock_guard<std::mutex> guard(g_rememberedLock);
-    g_remembered.clear();
+    Remembered().clear();
 }
 
 std::string MaskRememberedSecrets(const std::string &text)
 {
     std::lock_guard<std::mutex> guard(g_rememberedLock);
-    return g_remembered.empty() ? text : MaskSecretValues(text, g_remembered);
+    const std::vector<std::string> &remembered = Remembered();
+    return remembered.empty() ? text : MaskSecretValues(text, remembered);
 }

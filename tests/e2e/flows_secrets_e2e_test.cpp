@@ -57,7 +57,9 @@ std::string ConfValue(const std::string &name)
 class FlowsSecretsE2E : public FlowsE2E {};
 
 // Activation with a download, deactivation and check on both platforms,
-// with a distinctive signing key (bootstrap and cloud) and APN password.
+// with a distinctive signing key (bootstrap and cloud) and APN password;
+// on platform 0 the bootstrap reply spells the key's member name with an
+// escape ("to\u006ben"), which a JSON parser reads as "token".
 // Secret: those two, the deployment's seed constant, its salt template
 // (alone and salted with the serial number) and the client key (PEM body
 // lines; the DER in hex, 32-byte windows), and the bootstrap key derived
@@ -78,6 +80,10 @@ TEST_F(FlowsSecretsE2E, NoFlowLogsASecret)
         s.platform = platform;
         s.token = kToken;
         s.apnPassword = kPassword;
+        const bool spelled = std::string(platform) == "0";
+        if (spelled) {
+            s.bootstrapEntries = R"([{"function": "v2", "call": "always", "spell": {"token": "to\\u006ben"}}])";
+        }
         Start(s);
         Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n");
         EXPECT_EQ(std::string(kNew) + "F:1:enabled", Euicc("profiles"));
@@ -96,6 +102,9 @@ TEST_F(FlowsSecretsE2E, NoFlowLogsASecret)
         for (const auto &line : cloud) EXPECT_NE(std::string::npos, line.find("\"signatureValid\": true")) << line;
         EXPECT_GE(Logs("service token is Sign***"), 1); // the lines that would show them, masked
         EXPECT_GE(Logs("apn_info->password: ApnP***"), 1);
+        if (spelled) {
+            EXPECT_GE(Logs(R"("to\u006ben": "Sign***")"), 1); // the reply as it came, masked
+        }
 
         const std::string head = hbrtest::ReadFile(worldPtr_->Env("HBR_RECORDS_BOOTSTRAP") + "/req-1.head");
         const size_t sn = head.find("?sn=");

@@ -21,6 +21,9 @@ bootstrap, "opercode" or "status" for the cloud) and a "call" (1, 2, ... or
   redirect                   bootstrap: 302 to this path (query kept)
   pieces                     [[text, pause seconds], ...]: the body sent in
                              pieces with pauses (Content-Length of the whole)
+  spell                      {name: raw text}: members of that name written
+                             with the raw text as their quoted name (e.g.
+                             {"token": "to\\u006ben"}, still valid JSON)
 Each request's checks are appended as one JSON object a line to
 bootstrap.jsonl or cloud.jsonl in the record folder.
 """
@@ -155,7 +158,10 @@ class CloudRole:
 
     @staticmethod
     def _reply(value, entry):
-        body = json.dumps(value).encode("utf-8")
+        printed = json.dumps(value)
+        for name, raw in entry.get("spell", {}).items():
+            printed = printed.replace(json.dumps(name) + ":", '"%s":' % raw)
+        body = printed.encode("utf-8")
         if "pieces" in entry:
             pieces = [(str(text).encode("utf-8"), float(pause)) for text, pause in entry["pieces"]]
             return Answer(200, list(JSON_HEADERS), b"".join(p for p, _ in pieces), pieces=pieces)
