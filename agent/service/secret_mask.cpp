@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -120,40 +121,6 @@ size_t JsonStringEnd(const std::string &s, size_t open)
     return std::string::npos;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-// The character a one-letter JSON escape stands for (\" \\ \/ and any
-// other letter: the letter itself).
-char ShortEscape(char letter)
-{
-    switch (letter) {
-    case 'b':
-        return '\b';
-    case 'f':
-        return '\f';
-    case 'n':
-        return '\n';
-    case 'r':
-        return '\r';
-    case 't':
-        return '\t';
-    default:
-        return letter;
-    }
-}
-
 // The text of a JSON string's contents as a parser reads it, for comparing
 // member names: escapes decoded ("to\u006ben" is "token"), a character
 // beyond ASCII as '?', and cut at a decoded NUL, where a C string ends.
@@ -167,19 +134,17 @@ std::string DecodedName(const std::string &raw)
         }
         const char letter = raw[++i];
         if (letter != 'u') {
-            out += ShortEscape(letter);
+            // \" \\ \/ stand for themselves, \b \f \n \r \t for a control
+            // character (no name compared here holds one).
+            out += letter == '"' || letter == '\\' || letter == '/' ? letter : '\x01';
             continue;
         }
-        unsigned code = 0;
-        size_t digits = 0;
-        while (digits < 4 && i + 1 + digits < raw.size() && HexDigit(raw[i + 1 + digits]) >= 0) {
-            code = code * 16 + static_cast<unsigned>(HexDigit(raw[i + 1 + digits]));
-            ++digits;
-        }
-        if (digits < 4) {
+        const std::string digits = raw.substr(i + 1, 4);
+        if (digits.size() < 4 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
             out += "\\u";
             continue;
         }
+        const unsigned long code = std::strtoul(digits.c_str(), nullptr, 16);
         i += 4;
         if (code == 0) {
             break;
