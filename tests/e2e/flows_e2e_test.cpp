@@ -806,7 +806,7 @@ TEST_F(FlowsE2E, HeldCloudRequestsTimeOut)
 TEST_F(FlowsE2E, EndlessReplyEndsAtTheSizeLimit)
 {
     Scenario s;
-    s.bootstrapEntries = R"([{"function": "v2", "call": "always", "endless": ")" + std::string(4096, 'x') + ""}]";
+    s.bootstrapEntries = R"([{"function": "v2", "call": "always", "endless": ")" + std::string(4096, 'x') + "\"}]";
     Start(s);
     const std::string proc = "/proc/" + std::to_string(agentPtr_->Pid());
     auto statusKb = [&](const std::string &field) {
@@ -824,6 +824,7 @@ TEST_F(FlowsE2E, EndlessReplyEndsAtTheSizeLimit)
     ASSERT_GT(before, 0);
     Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n", 1, 60000);
     const long peak = statusKb("VmHWM");
+    ASSERT_GT(peak, 0) << "the agent is gone";
     std::printf("agent RSS before %ld kB, peak during the flow %ld kB (+%ld kB)\n", before, peak, peak - before);
     EXPECT_LT(peak - before, 16 * 1024);
     EXPECT_EQ(3, Logs("cloud reply too large: more than 1048576 bytes ("));
