@@ -12,6 +12,7 @@
 #include "test_support.h"
 
 #include <csignal>
+#include <map>
 #include <memory>
 #include <dirent.h>
 #include <sstream>
@@ -40,7 +41,7 @@ struct Scenario {
     std::string token;                  // "" : hbr-world's default signing key
     std::string apnPassword = "secret"; // of the bootstrap "apns" record
     std::string cloudEntries;           // cloud script entries matched before the operation code's reply
-    std::string cloudTimeoutDivisor;    // the agent's HBR_CLOUD_TIMEOUT_DIVISOR ("" : unset)
+    std::map<std::string, std::string> agentEnv; // more of the agent's environment
 
     std::string Json() const
     {
@@ -86,7 +87,7 @@ protected:
         platform_ = scenario.platform;
         ASSERT_TRUE(worldPtr_->StartWorld(scenario.Json(), agentPtr_->Folder()));
         auto env = worldPtr_->WorldAgentEnv(divisor);
-        if (!scenario.cloudTimeoutDivisor.empty()) env["HBR_CLOUD_TIMEOUT_DIVISOR"] = scenario.cloudTimeoutDivisor;
+        for (const auto &more : scenario.agentEnv) env[more.first] = more.second;
         ASSERT_TRUE(agentPtr_->Start(env, AgentProcess::ProxyVariables()));
         ASSERT_TRUE(agentPtr_->WaitForLog("DestroyAtChannelTimer"));
         if (platform_ == "1") {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 using namespace flows_e2e;
@@ -782,7 +783,7 @@ TEST_F(FlowsE2E, HeldCloudRequestsTimeOut)
         const std::string hold =
             std::string(R"({"function": ")") + held.function + R"(", "call": "always", "action": "hold", "seconds": 600})";
         Scenario s;
-        s.cloudTimeoutDivisor = "30";
+        s.agentEnv["HBR_CLOUD_TIMEOUT_DIVISOR"] = "30";
         if (std::string(held.function) == "v2") {
             s.bootstrapEntries = "[" + hold + "]";
         } else {
@@ -807,6 +808,11 @@ TEST_F(FlowsE2E, EndlessReplyEndsAtTheSizeLimit)
 {
     Scenario s;
     s.bootstrapEntries = R"([{"function": "v2", "call": "always", "endless": ")" + std::string(4096, 'x') + "\"}]";
+#ifdef __SANITIZE_ADDRESS__
+    // Freed blocks go back at once, so that RSS shows what is live.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    s.agentEnv["ASAN_OPTIONS"] = std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0";
+#endif
     Start(s);
     const std::string proc = "/proc/" + std::to_string(agentPtr_->Pid());
     auto statusKb = [&](const std::string &field) {
