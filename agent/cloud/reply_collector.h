@@ -51,7 +51,8 @@ struct cJSON;
 
 // The steps every reply parser shares, under its log tag (e.g.
 // "[ProfileOperCodeQueryResp]"): logs the reply (`shown`, its masked form,
-// cut as LoggedReply does, with the delivered byte count `total`) and parses `text` with its length.
+// cut as LoggedReply does, with the delivered byte count `total`) and
+// parses `text` with its length.
 // Answers the tree (the caller deletes it), or null after logging the
 // failure.
 cJSON *ParseCloudReply(const char *tag, size_t total, const std::string &shown, const std::string &text);
