@@ -836,13 +836,16 @@ TEST_F(FlowsE2E, EndlessReplyEndsAtTheSizeLimit)
     EXPECT_EQ(3, Logs("cloud reply too large: more than 1048576 bytes ("));
     EXPECT_EQ(5ul, State());
     EXPECT_EQ(0, Requests("CLOUD"));
-    // The unparsed reply is logged cut to its first 16 KiB.
+    // Each unparsed reply is logged cut to its first 16 KiB.
+    int logged = 0;
     for (const std::string &m : agentPtr_->Messages()) {
         if (m.find("transfer failed, reply not parsed") != std::string::npos) {
+            ++logged;
             EXPECT_LT(m.size(), 16384u + 200u);
             EXPECT_NE(std::string::npos, m.find("x ... (")) << m.substr(0, 200);
         }
     }
+    EXPECT_EQ(3, logged);
     Stop();
 }
 
