@@ -305,6 +305,26 @@ int MatchApnInfo(IotServiceFlowRecord *apns, const char *iccid, ApnInfo *apnInfo
     return 1;
 }
 
+// The serial number as a query value: every byte outside [0-9A-Za-z._~-]
+// percent-encoded, so that a '&' or '#' in it cannot rewrite the query.
+std::string QueryValue(const std::string &text)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if ((b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b == '.' || b == '_' ||
+            b == '~' || b == '-') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    return out;
+}
+
 // Logs a failed option with the bootstrap request's wording.
 bool OptionFailed(CURLcode rc, const char *option)
 {
@@ -333,9 +353,12 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
     const std::string key = BootstrapKey(DeploymentSaltTemplate(), sn);
     RememberSecret(key);
     const std::string base = bootstrapUrl.empty() ? std::string(DeploymentBootstrapUrl()) : bootstrapUrl;
-    const std::string url = base + "?sn=" + sn + "&bootstrapKey=" + key + "&type=service2;apns";
+    // The key is derived from the serial number as read; only the URL
+    // carries it encoded.
+    const std::string query = "?sn=" + QueryValue(sn) + "&bootstrapKey=";
+    const std::string url = base + query + key + "&type=service2;apns";
     // The key with the serial number fetches the signing key: logged masked.
-    const std::string shown = base + "?sn=" + sn + "&bootstrapKey=" + MaskSecret(key) + "&type=service2;apns";
+    const std::string shown = base + query + MaskSecret(key) + "&type=service2;apns";
     HBR_LOG_INFO("GetBootstrapKeyValueFromServer http_url(%s)", shown.c_str());
 
     CURL *curl = curl_easy_init();
@@ -356,7 +379,10 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectReply), "CURLOPT_WRITEFUNCTION") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply), "CURLOPT_WRITEDATA") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)),
-                            "CURLOPT_HTTP_VERSION");
+                            "CURLOPT_HTTP_VERSION") &&
+              !OptionFailed(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CloudTimeoutSeconds()),
+                            "CURLOPT_CONNECTTIMEOUT") &&
+              !OptionFailed(curl_easy_setopt(curl, CURLOPT_TIMEOUT, CloudTimeoutSeconds()), "CURLOPT_TIMEOUT");
     if (ok) {
         if ((rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 1L)) != CURLE_OK) {
             HBR_LOG_INFO("curl_easy_setopt CURLOPT_SSL_VERIFYHOST returns %s", curl_easy_strerror(rc));
@@ -380,13 +406,14 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
         return 0;
     }
     rc = curl_easy_perform(curl);
-    ParseCollectedReply(reply, HBRAgentBootstrapQueryResp, &context);
     if (rc != CURLE_OK) {
         HBR_LOG_INFO("GetBootstrapKeyValueFromServer curl_easy_perform Failed:%d-%s", static_cast<int>(rc),
                      curl_easy_strerror(rc));
+        LogFailedReply("[HBRAgentBootstrapQueryResp]", reply, MaskJsonSecrets(reply.bytes));
         curl_easy_cleanup(curl);
         return 0;
     }
+    ParseCollectedReply(reply, HBRAgentBootstrapQueryResp, &context);
     long status = 404;
     if ((rc = curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status)) != CURLE_OK) {
         HBR_LOG_INFO("GetBootstrapKeyValueFromServer curl_easy_getinfo Failed:%s", curl_easy_strerror(rc));

@@ -1,17 +1,51 @@
 #include "reply_collector.h"
 
 #include <clog.h>
+#include <hbr_platform_sleep.h>
 
 #include <cjson/cJSON.h>
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+
+long CloudTimeoutSeconds()
+{
+    // The same divisor rules as the platform's sleeps.
+    const DWORD ms = hbrSleepScaledDuration(60000, std::getenv("HBR_CLOUD_TIMEOUT_DIVISOR"));
+    return ms < 1000 ? 1L : static_cast<long>(ms / 1000);
+}
 
 size_t CollectReply(char *data, size_t size, size_t count, void *collector)
 {
+    std::string &bytes = static_cast<ReplyCollector *>(collector)->bytes;
     size_t n = size * count;
-    static_cast<ReplyCollector *>(collector)->bytes.append(data, n);
+    if (n > kCloudReplyLimit || bytes.size() > kCloudReplyLimit - n) {
+        HBR_LOG_ERROR("cloud reply too large: more than %lu bytes (%lu received), transfer ended",
+                      static_cast<unsigned long>(kCloudReplyLimit), static_cast<unsigned long>(bytes.size() + n));
+        return 0;
+    }
+    bytes.append(data, n);
     return n;
+}
+
+std::string LoggedReply(const std::string &masked, size_t total)
+{
+    if (masked.size() <= kLoggedReplyLimit) {
+        return masked;
+    }
+    return masked.substr(0, kLoggedReplyLimit) + " ... (" + std::to_string(static_cast<unsigned long long>(total)) +
+           " bytes)";
+}
+
+void LogFailedReply(const char *tag, const ReplyCollector &collector, const std::string &masked)
+{
+    if (collector.bytes.empty()) {
+        return;
+    }
+    HBR_LOG_ERROR("%s:transfer failed, reply not parsed (%llu bytes): %s", tag,
+                  static_cast<unsigned long long>(collector.bytes.size()),
+                  LoggedReply(masked, collector.bytes.size()).c_str());
 }
 
 void ParseCollectedReply(const ReplyCollector &collector, CloudReplyParser parser, IotServiceFlowContext *context)
@@ -38,7 +72,8 @@ int TruncateToInt(double value)
 
 cJSON *ParseCloudReply(const char *tag, size_t total, const std::string &shown, const std::string &text)
 {
-    HBR_LOG_INFO("%s: toal: %llu, contents: %s", tag, static_cast<unsigned long long>(total), shown.c_str());
+    HBR_LOG_INFO("%s: toal: %llu, contents: %s", tag, static_cast<unsigned long long>(total),
+                 LoggedReply(shown, total).c_str());
     cJSON *root = cJSON_ParseWithLength(text.data(), text.size());
     if (root == nullptr) {
         HBR_LOG_INFO("%s:parse the msg from server failed", tag);

@@ -27,6 +27,7 @@ struct SignedRequest {
     std::function<std::string(const std::string &path, int64_t timestamp, const std::string &nonce)> canonical;
     std::function<void(cJSON *body)> addMembers; // the members after "sn"
     CloudReplyParser parser;
+    const char *tag; // the parser's log tag
     bool httpErrorHook; // test code 1008 applies
     std::function<void(const IotServiceFlowContext &context)> successLine;
 };
@@ -133,6 +134,14 @@ bool SetSignedOptions(CURL *curl, const SignedRequest &request, const std::strin
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_HTTP_VERSION fail(%s)", curl_easy_strerror(rc));
         return false;
     }
+    if ((rc = curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CloudTimeoutSeconds())) != CURLE_OK) {
+        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CONNECTTIMEOUT fail(%s)", curl_easy_strerror(rc));
+        return false;
+    }
+    if ((rc = curl_easy_setopt(curl, CURLOPT_TIMEOUT, CloudTimeoutSeconds())) != CURLE_OK) {
+        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_TIMEOUT fail(%s)", curl_easy_strerror(rc));
+        return false;
+    }
     if ((rc = curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca.blob)) != CURLE_OK) {
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAINFO_BLOB returns %s", curl_easy_strerror(rc));
         return false;
@@ -207,10 +216,11 @@ int PerformSignedRequest(const SignedRequest &request, const std::string &sn, Io
     int result = 0;
     if (SetSignedOptions(curl, request, sn, nonce, timestamp, signature, &parts, &reply)) {
         CURLcode rc = curl_easy_perform(curl);
-        ParseCollectedReply(reply, request.parser, &context);
         if (rc != CURLE_OK) {
             HBR_LOG_ERROR("curl_easy_perform fail(%d-%s)", static_cast<int>(rc), curl_easy_strerror(rc));
+            LogFailedReply(request.tag, reply, reply.bytes);
         } else {
+            ParseCollectedReply(reply, request.parser, &context);
             long status = 404;
             if (request.httpErrorHook &&
                 CStateWork::GetInstance()->m_testRetryErrorCode == ZFW_PCIOT_HBR_HTTP_ERROR) {
@@ -386,6 +396,7 @@ int GeteSIMProfileOperCodeFromHbrServer(const std::string &sn, const std::string
         }
     };
     request.parser = ProfileOperCodeQueryResp;
+    request.tag = "[ProfileOperCodeQueryResp]";
     request.httpErrorHook = true;
     request.successLine = [](const IotServiceFlowContext &ctx) {
         HBR_LOG_INFO("GetProfileOperCode opercode:%d-datausge:%d-activecode:%s", ctx.operation, ctx.simMode,
@@ -415,6 +426,7 @@ int SyncDeviceProfileStatusToHbrServer(const std::string &sn, const std::string 
         }
     };
     request.parser = SyncDeviceProfileStatusResp;
+    request.tag = "[HBRAgentBootstrapQueryResp]";
     request.httpErrorHook = false;
     request.successLine = [type](const IotServiceFlowContext &) {
         HBR_LOG_INFO("SyncDeviceProfileStatusToHbrServer type:%d success", type);

@@ -6,6 +6,7 @@
 #include <cloud_sign.h>
 #include <deployment.h>
 #include <ntp_client.h>
+#include <secret_mask.h>
 #include <signed_requests.h>
 
 #include <hbr_platform_fault.h>
@@ -131,6 +132,77 @@ TEST_F(CloudRequestTest, BootstrapTransportOutcomes)
     EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, "", ctx));
     EXPECT_TRUE(Logged(std::string("GetBootstrapKeyValueFromServer http_url(") + DeploymentBootstrapUrl() + "?sn="));
     EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:"));
+}
+
+// A serial number with '&' or '#' travels percent-encoded in the query: the
+// server reads it back whole and its key (derived from the serial number as
+// read) matches. An IMEI of digits gives the URL as it always was.
+TEST_F(CloudRequestTest, BootstrapQueryCarriesTheSerialNumberEncoded)
+{
+    HBR_START_CLOUD_SERVERS();
+    IotServiceFlowContext ctx;
+    const std::string odd = "8674&type=x#1 %";
+    ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(odd, servers_.BootstrapUrl(), ctx));
+    const std::string record = BootstrapRecords();
+    EXPECT_TRUE(Has(record, "\"sn\": \"8674&type=x#1 %\"")) << record;
+    EXPECT_TRUE(Has(record, "\"literalQuery\": true"));
+    EXPECT_TRUE(Has(record, "\"keyValid\": true"));
+    EXPECT_TRUE(Has(record, "?sn=8674%26type%3Dx%231%20%25&bootstrapKey="));
+
+    IotServiceFlowContext plain;
+    ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), plain));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer http_url(" + servers_.BootstrapUrl() + "?sn=" + kSn +
+                       "&bootstrapKey=" + MaskSecret(BootstrapKey(DeploymentSaltTemplate(), kSn)) +
+                       "&type=service2;apns)"));
+}
+
+// A reply longer than 16 KiB is logged masked, then cut, with its size; it
+// is still parsed whole.
+TEST_F(CloudRequestTest, LongRepliesAreLoggedCut)
+{
+    const std::string token = "LongReplyToken-5e0c7a19";
+    hbr_test::CloudServerSettings settings;
+    settings.bootstrapScript = "[{\"function\":\"v2\",\"call\":1,\"reply\":{\"code\":0,\"data\":{\"service\":{"
+                               "\"url\":\"https://x/v2/\",\"token\":\"" + token + "\"}},\"pad\":\"" +
+                               std::string(40000, 'y') + "\"}}]";
+    HBR_START_CLOUD_SERVERS(settings);
+    IotServiceFlowContext ctx;
+    ASSERT_EQ(1, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_EQ(token, ctx.token);
+    const std::string head = "[HBRAgentBootstrapQueryResp]: toal: ";
+    int found = 0;
+    for (const std::string &m : Messages()) {
+        if (m.compare(0, head.size(), head) != 0) {
+            continue;
+        }
+        ++found;
+        const std::string total = m.substr(head.size(), m.find(',', head.size()) - head.size());
+        const std::string contents = m.substr(m.find(", contents: ") + 12);
+        EXPECT_GT(std::stoul(total), 40000u);
+        const std::string tail = " ... (" + total + " bytes)";
+        ASSERT_EQ(16384 + tail.size(), contents.size());
+        EXPECT_EQ(tail, contents.substr(16384));
+        EXPECT_TRUE(Has(contents, "\"token\": \"" + MaskSecret(token) + "\"")) << contents.substr(0, 200);
+        EXPECT_FALSE(Has(contents, token));
+    }
+    EXPECT_EQ(1, found);
+}
+
+// A whole reply whose transfer then times out (the server pauses before
+// its last byte) fails the request and is neither parsed nor acted on.
+TEST_F(CloudRequestTest, TimedOutReplyIsNotUsed)
+{
+    hbr_test::CloudServerSettings settings;
+    settings.bootstrapScript = "[{\"function\":\"v2\",\"call\":1,\"pieces\":[[\"{\\\"code\\\":0,\\\"data\\\":{"
+                               "\\\"service\\\":{\\\"url\\\":\\\"https://x/v2/\\\"}}}\",30],[\" \",0]]}]";
+    HBR_START_CLOUD_SERVERS(settings);
+    SetEnv("HBR_CLOUD_TIMEOUT_DIVISOR", "60"); // 1 s
+    IotServiceFlowContext ctx;
+    EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx));
+    EXPECT_TRUE(Logged("GetBootstrapKeyValueFromServer curl_easy_perform Failed:28-"));
+    EXPECT_TRUE(Logged("[HBRAgentBootstrapQueryResp]:transfer failed, reply not parsed (53 bytes): {\"code\":0,"));
+    EXPECT_EQ("", ctx.serviceUrl);
+    EXPECT_EQ(0, ctx.done);
 }
 
 TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCaAndValidNames)

@@ -43,6 +43,7 @@ public:
     // when killed), or -1 on time-out.
     int WaitExit(int timeoutMs = 60000);
     bool Running() const { return pid_ > 0 && !exited_; }
+    pid_t Pid() const { return pid_; }
 
     std::string Stderr() const { return hbrtest::ReadFile(dir_ / "agent.stderr"); }
     // The "SetServiceStatus ..." lines of stderr, without that word.

@@ -12,6 +12,7 @@
 #include "test_support.h"
 
 #include <csignal>
+#include <map>
 #include <memory>
 #include <dirent.h>
 #include <sstream>
@@ -39,6 +40,8 @@ struct Scenario {
     std::string syncPending;            // the sync reply's request ("ACTIVE"); "" : none (status 2)
     std::string token;                  // "" : hbr-world's default signing key
     std::string apnPassword = "secret"; // of the bootstrap "apns" record
+    std::string cloudEntries;           // cloud script entries matched before the operation code's reply
+    std::map<std::string, std::string> agentEnv; // more of the agent's environment
 
     std::string Json() const
     {
@@ -63,7 +66,8 @@ struct Scenario {
                     std::to_string(simMode) + "}}";
         }
         s << R"("cloud": {)" << (token.empty() ? "" : R"("token": ")" + token + R"(", )")
-          << R"("script": [{"function": "opercode", "call": "always", "reply": )" << reply << "}]},";
+          << R"("script": [)" << (cloudEntries.empty() ? "" : cloudEntries + ", ")
+          << R"({"function": "opercode", "call": "always", "reply": )" << reply << "}]},";
         s << R"("bootstrap": {"apns": [{"apn": "iot.e2e,IPV4,PAP,user,)" << apnPassword << R"(,3", "iccid": [")" << kNew
           << R"("]}], "entries": )" << bootstrapEntries << "},";
         s << R"("retryErrorCode": )" << retryErrorCode << "}";
@@ -82,7 +86,9 @@ protected:
         agentPtr_.reset(new AgentProcess(HBR_AGENT_PATH));
         platform_ = scenario.platform;
         ASSERT_TRUE(worldPtr_->StartWorld(scenario.Json(), agentPtr_->Folder()));
-        ASSERT_TRUE(agentPtr_->Start(worldPtr_->WorldAgentEnv(divisor), AgentProcess::ProxyVariables()));
+        auto env = worldPtr_->WorldAgentEnv(divisor);
+        for (const auto &more : scenario.agentEnv) env[more.first] = more.second;
+        ASSERT_TRUE(agentPtr_->Start(env, AgentProcess::ProxyVariables()));
         ASSERT_TRUE(agentPtr_->WaitForLog("DestroyAtChannelTimer"));
         if (platform_ == "1") {
             ASSERT_TRUE(agentPtr_->WaitForLog(scenario.syncPending.empty() ? "TriggerAgent2ModuleSyncFlow(0-DPD_DONE_STATUS)"

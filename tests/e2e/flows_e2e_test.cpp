@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 using namespace flows_e2e;
@@ -756,6 +757,95 @@ TEST_F(FlowsE2E, CheckTellsTheModuleWhatTheCloudWouldDo)
     EXPECT_EQ(0, CountCommands("AT+GTDUALSIM=") + CountCommands("AT+CSIM"));
     EXPECT_EQ(std::string(kOld) + "F:1:enabled", Euicc("profiles"));
     EXPECT_EQ(12ul, State());
+    Stop();
+}
+
+// A cloud server that accepts each request in turn and never answers it:
+// the request gives up at its time-out (60 s, divided by 30 here), the flow
+// goes on as after any failed request, and SIGTERM then stops the agent.
+TEST_F(FlowsE2E, HeldCloudRequestsTimeOut)
+{
+    struct Held {
+        const char *function;
+        unsigned long state;
+        const char *report;
+        const char *failure; // the request's failure line with curl's time-out
+        int failures;
+    };
+    const Held cases[] = {
+        {"v2", 5, "AT+GTPCTPOC=1,0\r\n", "GetBootstrapKeyValueFromServer curl_easy_perform Failed:28-", 3},
+        {"opercode", 5, "AT+GTPCTPOC=1,0\r\n", "curl_easy_perform fail(28-", 3},
+        // Both reports time out; the replacement stands and the module leaves the eSIM slot.
+        {"status", 4, "AT+GTPCTPOC=1,1\r\n", "curl_easy_perform fail(28-", 2},
+    };
+    for (const Held &held : cases) {
+        SCOPED_TRACE(held.function);
+        const std::string hold =
+            std::string(R"({"function": ")") + held.function + R"(", "call": "always", "action": "hold", "seconds": 600})";
+        Scenario s;
+        s.agentEnv["HBR_CLOUD_TIMEOUT_DIVISOR"] = "30";
+        if (std::string(held.function) == "v2") {
+            s.bootstrapEntries = "[" + hold + "]";
+        } else {
+            s.cloudEntries = hold;
+        }
+        Start(s);
+        // Far below the hold: only the time-outs end the requests.
+        Run("ACTIVE", held.report, 1, 60000);
+        EXPECT_EQ(held.state, State());
+        EXPECT_EQ(held.failures, Logs(held.failure));
+        EXPECT_EQ(1, CountCommands("AT+GTDUALSIM=0"));
+        if (held.state == 4) {
+            EXPECT_EQ(std::string(kNew) + "F:1:enabled", Euicc("profiles"));
+        }
+        Stop();
+    }
+}
+
+// A bootstrap server whose reply never ends: each request stops at 1 MiB,
+// the flow fails, and the agent's memory stays flat meanwhile.
+TEST_F(FlowsE2E, EndlessReplyEndsAtTheSizeLimit)
+{
+    Scenario s;
+    s.bootstrapEntries = R"([{"function": "v2", "call": "always", "endless": ")" + std::string(4096, 'x') + "\"}]";
+#ifdef __SANITIZE_ADDRESS__
+    // Freed blocks go back at once, so that RSS shows what is live.
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    s.agentEnv["ASAN_OPTIONS"] = std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=0";
+#endif
+    Start(s);
+    const std::string proc = "/proc/" + std::to_string(agentPtr_->Pid());
+    auto statusKb = [&](const std::string &field) {
+        for (const std::string &line : hbr_test::ReadLines(proc + "/status")) {
+            if (line.compare(0, field.size() + 1, field + ":") == 0) return std::stol(line.substr(field.size() + 1));
+        }
+        return -1L;
+    };
+    // The peak restarts from the current RSS.
+    FILE *clear = std::fopen((proc + "/clear_refs").c_str(), "w");
+    ASSERT_NE(nullptr, clear);
+    ASSERT_EQ(1u, std::fwrite("5", 1, 1, clear));
+    ASSERT_EQ(0, std::fclose(clear));
+    const long before = statusKb("VmRSS");
+    ASSERT_GT(before, 0);
+    Run("ACTIVE", "AT+GTPCTPOC=1,0\r\n", 1, 60000);
+    const long peak = statusKb("VmHWM");
+    ASSERT_GT(peak, 0) << "the agent is gone";
+    std::printf("agent RSS before %ld kB, peak during the flow %ld kB (+%ld kB)\n", before, peak, peak - before);
+    EXPECT_LT(peak - before, 16 * 1024);
+    EXPECT_EQ(3, Logs("cloud reply too large: more than 1048576 bytes ("));
+    EXPECT_EQ(5ul, State());
+    EXPECT_EQ(0, Requests("CLOUD"));
+    // Each unparsed reply is logged cut to its first 16 KiB.
+    int logged = 0;
+    for (const std::string &m : agentPtr_->Messages()) {
+        if (m.find("transfer failed, reply not parsed") != std::string::npos) {
+            ++logged;
+            EXPECT_LT(m.size(), 16384u + 200u);
+            EXPECT_NE(std::string::npos, m.find("x ... (")) << m.substr(0, 200);
+        }
+    }
+    EXPECT_EQ(3, logged);
     Stop();
 }
 

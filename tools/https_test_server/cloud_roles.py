@@ -24,6 +24,9 @@ bootstrap, "opercode" or "status" for the cloud) and a "call" (1, 2, ... or
   spell                      {name: raw text}: members of that name written
                              with the raw text as their quoted name (e.g.
                              {"token": "to\\u006ben"}, still valid JSON)
+  endless                    a text: status 200 and a chunked body that never
+                             ends (the text again and again)
+The bootstrap percent-decodes sn before it checks the key.
 Each request's checks are appended as one JSON object a line to
 bootstrap.jsonl or cloud.jsonl in the record folder.
 """
@@ -36,6 +39,7 @@ import os
 import re
 import threading
 import time
+import urllib.parse
 
 AUTH_RE = re.compile(r"^HOLLOWBRIGHT-HMAC-SHA256 nonce_str=([0-9a-f]{32}),timestamp=(-?[0-9]+),"
                      r"signature=([A-Za-z0-9+/]{86}==)$")
@@ -43,13 +47,14 @@ JSON_HEADERS = [("Content-Type", "application/json")]
 
 
 class Answer:
-    def __init__(self, status=200, headers=None, body=b"", action=None, seconds=0, pieces=None):
+    def __init__(self, status=200, headers=None, body=b"", action=None, seconds=0, pieces=None, endless=None):
         self.status = status
         self.headers = headers if headers is not None else list(JSON_HEADERS)
         self.body = body
         self.action = action
         self.seconds = seconds
         self.pieces = pieces
+        self.endless = endless
 
 
 def cjson_print(value, depth=1):
@@ -151,6 +156,8 @@ class CloudRole:
         """The entry's own answer, or None when the role logic answers."""
         if "action" in entry:
             return Answer(action=entry["action"], seconds=float(entry.get("seconds", 0)))
+        if "endless" in entry:
+            return Answer(endless=str(entry["endless"]))
         if "status" in entry or "body" in entry:
             return Answer(int(entry.get("status", 200)), [tuple(h) for h in entry.get("headers", [])],
                           entry.get("body", "").encode("utf-8"))
@@ -185,7 +192,7 @@ class CloudRole:
         names = sorted(line.decode("latin-1").split(":", 1)[0].strip().lower() for line in lines[1:])
         query = target.split("?", 1)[1] if "?" in target else ""
         match = re.match(r"^sn=([^&]*)&bootstrapKey=([^&]*)&type=service2;apns$", query)
-        sn, key = (match.group(1), match.group(2)) if match else ("", "")
+        sn, key = (urllib.parse.unquote(match.group(1)), match.group(2)) if match else ("", "")
         record = {
             "function": function,
             "target": target,

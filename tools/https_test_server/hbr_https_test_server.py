@@ -16,7 +16,9 @@ Answers come from a script: a JSON list with one entry per request, used in
 order (after the last one, "200" with an empty body). An entry is one of
   {"status": 200, "headers": [["Name", "value"], ...], "body": "text"}
       "body" may be replaced by "body_repeat": ["text", count]; with
-      "chunks": ["a", "b", ...] the body is sent chunked instead.
+      "chunks": ["a", "b", ...] the body is sent chunked instead; with
+      "endless": "text" the body is chunked and never ends: the text is sent
+      as one chunk after another until the client goes away.
   {"action": "hold", "seconds": N}   read the request, wait N s, close
   {"action": "close"}                close at once, without reading
 
@@ -140,6 +142,13 @@ def answer(sock, entry):
             sock.sendall(piece)
             time.sleep(pause)
         return
+    if entry.get("endless") is not None:
+        head.append("Transfer-Encoding: chunked")
+        sock.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
+        data = str(entry["endless"]).encode("utf-8")
+        chunk = b"%x\r\n" % len(data) + data + b"\r\n"
+        while True:  # until sending fails
+            sock.sendall(chunk)
     if "chunks" in entry:
         head.append("Transfer-Encoding: chunked")
         head.append("Connection: close")
@@ -216,7 +225,7 @@ class Handler(socketserver.BaseRequestHandler):
             time.sleep(result.seconds)
             return
         answer(tls, {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8"),
-                     "pieces": getattr(result, "pieces", None)})
+                     "pieces": getattr(result, "pieces", None), "endless": getattr(result, "endless", None)})
 
     def record_refused(self, error):
         folder = self.server.record
