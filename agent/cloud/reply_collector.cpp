@@ -1,6 +1,7 @@
 #include "reply_collector.h"
 
 #include <clog.h>
+#include <secret_mask.h>
 #include <hbr_platform_sleep.h>
 
 #include <cjson/cJSON.h>
@@ -31,10 +32,13 @@ size_t CollectReply(char *data, size_t size, size_t count, void *collector)
 
 std::string LoggedReply(const std::string &masked, size_t total)
 {
-    if (masked.size() <= kLoggedReplyLimit) {
-        return masked;
+    // The flow's known secrets are masked before the cut too, so a secret
+    // that straddles the cut cannot be logged in part.
+    const std::string shown = MaskRememberedSecrets(masked);
+    if (shown.size() <= kLoggedReplyLimit) {
+        return shown;
     }
-    return masked.substr(0, kLoggedReplyLimit) + " ... (" + std::to_string(static_cast<unsigned long long>(total)) +
+    return shown.substr(0, kLoggedReplyLimit) + " ... (" + std::to_string(static_cast<unsigned long long>(total)) +
            " bytes)";
 }
 

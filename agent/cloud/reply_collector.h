@@ -35,8 +35,9 @@ struct ReplyCollector {
 size_t CollectReply(char *data, size_t size, size_t count, void *collector);
 
 // What a log line shows of a reply of `total` bytes whose masked form is
-// `masked`: all of it up to kLoggedReplyLimit bytes, else its first
-// kLoggedReplyLimit bytes followed by " ... (<total> bytes)".
+// `masked`, with the flow's remembered secrets masked as well: all of it up
+// to kLoggedReplyLimit bytes, else its first kLoggedReplyLimit bytes
+// followed by " ... (<total> bytes)".
 std::string LoggedReply(const std::string &masked, size_t total);
 
 // After a failed transfer (time-out, size limit, broken connection) the
