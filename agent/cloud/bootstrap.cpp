@@ -373,16 +373,10 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
     bool ok = !OptionFailed(curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L), "CURLOPT_HTTPGET") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()), "CURLOPT_URL") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L), "CURLOPT_FOLLOWLOCATION") &&
-              !OptionFailed(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L), "CURLOPT_MAXREDIRS") &&
-              !OptionFailed(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https"),
-                            "CURLOPT_REDIR_PROTOCOLS_STR") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectReply), "CURLOPT_WRITEFUNCTION") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply), "CURLOPT_WRITEDATA") &&
               !OptionFailed(curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)),
-                            "CURLOPT_HTTP_VERSION") &&
-              !OptionFailed(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CloudTimeoutSeconds()),
-                            "CURLOPT_CONNECTTIMEOUT") &&
-              !OptionFailed(curl_easy_setopt(curl, CURLOPT_TIMEOUT, CloudTimeoutSeconds()), "CURLOPT_TIMEOUT");
+                            "CURLOPT_HTTP_VERSION");
     if (ok) {
         if ((rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 1L)) != CURLE_OK) {
             HBR_LOG_INFO("curl_easy_setopt CURLOPT_SSL_VERIFYHOST returns %s", curl_easy_strerror(rc));
@@ -395,11 +389,7 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
                          curl_easy_strerror(rc));
             ok = false;
         }
-        // The blob is the only trust anchor: neither libcurl's CA folder nor
-        // its CA file (the system store) may vouch for the server.
-        char *none = nullptr;
-        ok = ok && !OptionFailed(curl_easy_setopt(curl, CURLOPT_CAPATH, none), "CURLOPT_CAPATH") &&
-             !OptionFailed(curl_easy_setopt(curl, CURLOPT_CAINFO, none), "CURLOPT_CAINFO");
+        ok = ok && SetSharedCloudOptions(curl, OptionFailed);
     }
     if (!ok) {
         curl_easy_cleanup(curl);

@@ -17,6 +17,17 @@ long CloudTimeoutSeconds()
     return ms < 1000 ? 1L : static_cast<long>(ms / 1000);
 }
 
+bool SetSharedCloudOptions(CURL *curl, CloudOptionFailed failed)
+{
+    char *none = nullptr;
+    return !failed(curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L), "CURLOPT_MAXREDIRS") &&
+           !failed(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https"), "CURLOPT_REDIR_PROTOCOLS_STR") &&
+           !failed(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CloudTimeoutSeconds()), "CURLOPT_CONNECTTIMEOUT") &&
+           !failed(curl_easy_setopt(curl, CURLOPT_TIMEOUT, CloudTimeoutSeconds()), "CURLOPT_TIMEOUT") &&
+           !failed(curl_easy_setopt(curl, CURLOPT_CAPATH, none), "CURLOPT_CAPATH") &&
+           !failed(curl_easy_setopt(curl, CURLOPT_CAINFO, none), "CURLOPT_CAINFO");
+}
+
 size_t CollectReply(char *data, size_t size, size_t count, void *collector)
 {
     std::string &bytes = static_cast<ReplyCollector *>(collector)->bytes;

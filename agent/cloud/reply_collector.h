@@ -9,6 +9,8 @@
 
 #include "cloud_context.h"
 
+#include <curl/curl.h>
+
 #include <cstddef>
 #include <string>
 
@@ -24,6 +26,17 @@ const size_t kLoggedReplyLimit = 16384;
 // seconds: 60, divided by HBR_CLOUD_TIMEOUT_DIVISOR (for tests; read at each
 // call, missing, non-numeric or below 1 means 1), never below 1.
 long CloudTimeoutSeconds();
+
+// Logs an option that could not be set, in the request's own wording;
+// answers true when `rc` is a failure.
+typedef bool (*CloudOptionFailed)(CURLcode rc, const char *option);
+
+// The options every cloud request shares once its CA blob is set: at most 5
+// redirects, to https only; the connect and transfer time-outs; and the
+// blob as the only trust anchor (neither libcurl's CA folder nor its CA
+// file, the system store, may vouch for the server). False when one could
+// not be set (`failed` has logged it).
+bool SetSharedCloudOptions(CURL *curl, CloudOptionFailed failed);
 
 struct ReplyCollector {
     std::string bytes;

@@ -83,6 +83,16 @@ curl_slist *BuildHeaders(const std::string &nonce, int64_t timestamp, const char
     return headers;
 }
 
+// Logs a failed option with the signed requests' wording.
+bool SignedOptionFailed(CURLcode rc, const char *option)
+{
+    if (rc == CURLE_OK) {
+        return false;
+    }
+    HBR_LOG_ERROR("curl_easy_setopt %s returns %s", option, curl_easy_strerror(rc));
+    return true;
+}
+
 // Sets the options in their order; false when a required one failed (its
 // line is logged).
 bool SetSignedOptions(CURL *curl, const SignedRequest &request, const std::string &sn, const std::string &nonce,
@@ -106,14 +116,6 @@ bool SetSignedOptions(CURL *curl, const SignedRequest &request, const std::strin
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_FOLLOWLOCATION returns %s", curl_easy_strerror(rc));
         return false;
     }
-    if ((rc = curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L)) != CURLE_OK) {
-        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_MAXREDIRS returns %s", curl_easy_strerror(rc));
-        return false;
-    }
-    if ((rc = curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https")) != CURLE_OK) {
-        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_REDIR_PROTOCOLS_STR returns %s", curl_easy_strerror(rc));
-        return false;
-    }
     parts->headers = BuildHeaders(nonce, timestamp, signature);
     if ((rc = curl_easy_setopt(curl, CURLOPT_HTTPHEADER, parts->headers)) != CURLE_OK) {
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_HTTPHEADER fail(%s)", curl_easy_strerror(rc));
@@ -134,26 +136,11 @@ bool SetSignedOptions(CURL *curl, const SignedRequest &request, const std::strin
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_HTTP_VERSION fail(%s)", curl_easy_strerror(rc));
         return false;
     }
-    if ((rc = curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CloudTimeoutSeconds())) != CURLE_OK) {
-        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CONNECTTIMEOUT fail(%s)", curl_easy_strerror(rc));
-        return false;
-    }
-    if ((rc = curl_easy_setopt(curl, CURLOPT_TIMEOUT, CloudTimeoutSeconds())) != CURLE_OK) {
-        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_TIMEOUT fail(%s)", curl_easy_strerror(rc));
-        return false;
-    }
     if ((rc = curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &ca.blob)) != CURLE_OK) {
         HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAINFO_BLOB returns %s", curl_easy_strerror(rc));
         return false;
     }
-    // The blob is the only trust anchor: neither libcurl's CA folder nor its
-    // CA file (the system store) may vouch for the server.
-    if ((rc = curl_easy_setopt(curl, CURLOPT_CAPATH, static_cast<char *>(nullptr))) != CURLE_OK) {
-        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAPATH returns %s", curl_easy_strerror(rc));
-        return false;
-    }
-    if ((rc = curl_easy_setopt(curl, CURLOPT_CAINFO, static_cast<char *>(nullptr))) != CURLE_OK) {
-        HBR_LOG_ERROR("curl_easy_setopt CURLOPT_CAINFO returns %s", curl_easy_strerror(rc));
+    if (!SetSharedCloudOptions(curl, SignedOptionFailed)) {
         return false;
     }
     if ((rc = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 1L)) != CURLE_OK) {
