@@ -125,6 +125,17 @@ std::string CchoChannelText(const char *reply)
     const char *echo = std::strstr(reply, kCchoCommand);
     if (echo != nullptr) {
         start = echo + std::strlen(kCchoCommand);
+    }
+    // Line ends and unsolicited result codes ("+CREG: 1", "^MODE: 3") that
+    // the module sent ahead of the channel number are not part of it.
+    for (;;) {
+        start += std::strspn(start, "\r\n");
+        if (*start != '+' && *start != '^') {
+            break;
+        }
+        start += std::strcspn(start, "\r\n");
+    }
+    if (echo != nullptr) {
         while (*start != '\0' && (*start < '0' || *start > '9')) {
             ++start;
         }

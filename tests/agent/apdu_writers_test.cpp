@@ -66,14 +66,13 @@ TEST_F(WriterTest, SelectOpensTheModuleChannelInEachReplyForm)
 {
     const hbrsim::CchoForm forms[] = {hbrsim::CchoForm::Bare, hbrsim::CchoForm::Echo,
                                       hbrsim::CchoForm::LeadingCrLf};
-    const int32_t expected[] = {'3', '3', '0'};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         UseSeed(hbrsim::Seed().firstChannel(3).cchoForm(forms[i]));
         lpa_cgla_mode = 2;
         EXPECT_EQ(static_cast<int64_t>(kSelect.size()), Mtk(kSelect));
         EXPECT_EQ((std::vector<std::string>{kCcho}), Sent());
-        EXPECT_EQ(expected[i], lpa_cgla_port);
+        EXPECT_EQ('3', lpa_cgla_port);
         EXPECT_EQ(0, lpa_cgla_mode);
         EXPECT_EQ(256u, Buffer().size());
         EXPECT_EQ(0u, Buffer().find("+CSIM: 240,\"6F748410A0000005591010FFFFFFFF8900000100A5"));
@@ -150,6 +149,18 @@ TEST_F(WriterTest, FailedOpensKeepTheChannelAndStayWithinTheReply)
     EXPECT_EQ('5', lpa_cgla_port);
     EXPECT_EQ("", CchoChannelText((kCcho + "OK").c_str()));
     EXPECT_EQ("7 OK", CchoChannelText((kCcho + "\n7 OK").c_str()));
+}
+
+// Unsolicited lines that the module sent with the reply do not hide the
+// channel number, with or without the echo.
+TEST_F(WriterTest, UnsolicitedLinesAheadOfTheChannelAreSkipped)
+{
+    for (const std::string &reply : {std::string("\r\n+CREG: 1\r\n3\r\n\r\nOK\r\n"),
+                                     std::string("^SIMST: 1\r\n\r\n+CREG: 5\r\n\r\n3\r\n\r\nOK\r\n"),
+                                     kCcho + "\r\n+CREG: 5\r\n3\r\n+CREG: 1\r\n\r\nOK\r\n"}) {
+        SCOPED_TRACE(reply);
+        EXPECT_EQ("3", CchoChannelText(reply.c_str()));
+    }
 }
 
 TEST_F(WriterTest, IntelWriterSendsUnchangedAndKeepsAtMostTheBuffer)
