@@ -24,6 +24,7 @@ const char kOpenCommand[] = "AT+CSIM=10,\"0070000001\"\r";
 const char kSelectCommand[] = "AT+CSIM=44,\"01A4040010A0000005591010FFFFFFFF890000010000\"\r";
 const char kCloseCommand[] = "AT+CSIM=10,\"0070800100\"\r";
 const char kCchoCommand[] = "AT+CCHO=\"A0000005591010FFFFFFFF8900000100\"\r";
+const char kCchoAnswer[] = "+CCHO:";
 
 // Canned answers: the channel open, the ISD-R's answer to its SELECT, the
 // close, and a refused open.
@@ -127,15 +128,24 @@ std::string CchoChannelText(const char *reply)
         start = echo + std::strlen(kCchoCommand);
     }
     // Line ends and unsolicited result codes ("+CREG: 1", "^MODE: 3") that
-    // the module sent ahead of the channel number are not part of it.
+    // the module sent ahead of the channel number are not part of it. A
+    // module that names its answer ("+CCHO: 1") gives the number behind the
+    // name.
+    bool named = false;
     for (;;) {
         start += std::strspn(start, "\r\n");
+        if (std::strncmp(start, kCchoAnswer, sizeof kCchoAnswer - 1) == 0) {
+            start += sizeof kCchoAnswer - 1;
+            start += std::strspn(start, " ");
+            named = true;
+            break;
+        }
         if (*start != '+' && *start != '^') {
             break;
         }
         start += std::strcspn(start, "\r\n");
     }
-    if (echo != nullptr) {
+    if (echo != nullptr && !named) {
         while (*start != '\0' && (*start < '0' || *start > '9')) {
             ++start;
         }

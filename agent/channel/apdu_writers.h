@@ -28,8 +28,10 @@ void cgla2csim(const char *reply, char *out);
 // The channel text of an AT+CCHO reply: behind the echo of the command,
 // from the first digit after it up to the next "\r"; without the echo, from
 // the start up to the first "\r". Leading line ends and unsolicited lines
-// (starting with '+' or '^') are skipped first. Bounded by the reply's NUL:
-// no digit gives empty text, no "\r" runs to the end.
+// (starting with '+' or '^') are skipped first; a line "+CCHO: <n>" is the
+// channel line itself, and its text starts behind "+CCHO:" and any spaces.
+// Bounded by the reply's NUL: no digit gives empty text, no "\r" runs to
+// the end.
 std::string CchoChannelText(const char *reply);
 
 // Test only: zeroes lpa_cgla_port, lpa_cgla_mode and read_mipc_buf.

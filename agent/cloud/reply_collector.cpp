@@ -24,6 +24,7 @@ bool SetSharedCloudOptions(CURL *curl, CloudOptionFailed failed)
            !failed(curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https"), "CURLOPT_REDIR_PROTOCOLS_STR") &&
            !failed(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, CloudTimeoutSeconds()), "CURLOPT_CONNECTTIMEOUT") &&
            !failed(curl_easy_setopt(curl, CURLOPT_TIMEOUT, CloudTimeoutSeconds()), "CURLOPT_TIMEOUT") &&
+           !failed(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L), "CURLOPT_NOSIGNAL") &&
            !failed(curl_easy_setopt(curl, CURLOPT_CAPATH, none), "CURLOPT_CAPATH") &&
            !failed(curl_easy_setopt(curl, CURLOPT_CAINFO, none), "CURLOPT_CAINFO");
 }

@@ -32,7 +32,9 @@ long CloudTimeoutSeconds();
 typedef bool (*CloudOptionFailed)(CURLcode rc, const char *option);
 
 // The options every cloud request shares once its CA blob is set: at most 5
-// redirects, to https only; the connect and transfer time-outs; and the
+// redirects, to https only; the connect and transfer time-outs, kept without
+// signals (a libcurl without the threaded resolver would otherwise time its
+// name look-ups out with SIGALRM, in a service of many threads); and the
 // blob as the only trust anchor (neither libcurl's CA folder nor its CA
 // file, the system store, may vouch for the server). False when one could
 // not be set (`failed` has logged it).

@@ -205,7 +205,7 @@ int PerformSignedRequest(const SignedRequest &request, const std::string &sn, Io
         CURLcode rc = curl_easy_perform(curl);
         if (rc != CURLE_OK) {
             HBR_LOG_ERROR("curl_easy_perform fail(%d-%s)", static_cast<int>(rc), curl_easy_strerror(rc));
-            LogFailedReply(request.tag, reply, reply.bytes);
+            LogFailedReply(request.tag, reply, MaskCutJsonSecrets(reply.bytes));
         } else {
             ParseCollectedReply(reply, request.parser, &context);
             long status = 404;
@@ -307,7 +307,7 @@ size_t ProfileOperCodeQueryResp(void *data, size_t size, size_t count, void *con
     std::free(canned);
 
     static const char kTag[] = "[ProfileOperCodeQueryResp]";
-    cJSON *root = ParseCloudReply(kTag, total, text, text);
+    cJSON *root = ParseCloudReply(kTag, total, MaskCutJsonSecrets(text), text);
     if (root == nullptr) {
         return total;
     }
@@ -345,7 +345,7 @@ size_t SyncDeviceProfileStatusResp(void *data, size_t size, size_t count, void *
     }
     const std::string text(static_cast<const char *>(data), total);
     static const char kTag[] = "[HBRAgentBootstrapQueryResp]";
-    cJSON *root = ParseCloudReply(kTag, total, text, text);
+    cJSON *root = ParseCloudReply(kTag, total, MaskCutJsonSecrets(text), text);
     if (root == nullptr) {
         return total;
     }

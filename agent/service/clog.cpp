@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -114,9 +116,44 @@ void CLog::WritePrefix(FILE *file)
                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
 }
 
+namespace {
+
+// The message of a line, formatted and with the remembered secrets masked,
+// into `out`; done before the log lock is taken, so that nothing under the
+// lock allocates. False when memory ran out: the line is then dropped, as
+// it must never be written unmasked.
+bool FormatMasked(std::string *out, const char *format, va_list args)
+{
+    try {
+        va_list measure;
+        va_copy(measure, args);
+        const int length = std::vsnprintf(nullptr, 0, format, measure);
+        va_end(measure);
+        std::vector<char> message(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+        if (length > 0) {
+            std::vsnprintf(message.data(), message.size(), format, args);
+        }
+        // As text, never as a format (a NUL from the arguments ends it).
+        *out = MaskRememberedSecrets(message.data());
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+} // namespace
+
 void CLog::WriteLog(int level, const char *format, ...)
 {
     if (level > 5) {
+        return;
+    }
+    std::string message;
+    va_list args;
+    va_start(args, format);
+    const bool formatted = FormatMasked(&message, format, args);
+    va_end(args);
+    if (!formatted) {
         return;
     }
     EnterCriticalSection(&m_lock);
@@ -126,24 +163,7 @@ void CLog::WriteLog(int level, const char *format, ...)
         return;
     }
     WritePrefix(file);
-    va_list args;
-    va_start(args, format);
-    va_list measure;
-    va_copy(measure, args);
-    int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    size_t size = length > 0 ? static_cast<size_t>(length) + 1 : 1;
-    char *message = static_cast<char *>(std::calloc(size, 1));
-    if (message != nullptr) {
-        if (length > 0) {
-            std::vsnprintf(message, size, format, args);
-        }
-        // As text, never as a format; the secrets learnt so far masked
-        // wherever they appear.
-        std::fputs(MaskRememberedSecrets(message).c_str(), file);
-        std::free(message);
-    }
-    va_end(args);
+    std::fputs(message.c_str(), file);
     std::fputs("\n", file);
     std::fflush(file);
     std::fclose(file);
@@ -170,18 +190,24 @@ void CLog::WriteLog(int level, const char *format, ...)
 
 void CLog::WriteStressLog(const char *format, ...)
 {
+    std::string message;
+    va_list args;
+    va_start(args, format);
+    const bool formatted = FormatMasked(&message, format, args);
+    va_end(args);
+    if (!formatted) {
+        return;
+    }
+    // A longer message is cut to 4,095 characters, after its masking: a
+    // secret across the cut leaves nothing of itself behind the mask.
+    if (message.size() > kStressMessageLimit) {
+        message.resize(kStressMessageLimit);
+    }
     EnterCriticalSection(&m_lock);
     FILE *file = std::fopen(m_stressLogPath.c_str(), "a+");
     if (file != nullptr) {
         WritePrefix(file);
-        char message[4096];
-        std::memset(message, 0, sizeof message);
-        va_list args;
-        va_start(args, format);
-        // A longer message is cut to 4,095 characters.
-        std::vsnprintf(message, sizeof message, format, args);
-        va_end(args);
-        std::fputs(MaskRememberedSecrets(message).c_str(), file);
+        std::fputs(message.c_str(), file);
         std::fputs("\n", file);
         std::fflush(file);
         std::fclose(file);

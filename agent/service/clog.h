@@ -2,7 +2,9 @@
 // executable, rotated past 10 MiB into "HbrAgentServiceBackup.log", plus an
 // unrotated stress log. Files are opened and closed around every line.
 // Every line is written with the secret values remembered so far masked
-// (RememberSecret, secret_mask.h).
+// (RememberSecret, secret_mask.h); a line is formatted and masked before
+// the log's lock is taken, and one that cannot be for want of memory is
+// dropped.
 #ifndef HBR_AGENT_CLOG_H
 #define HBR_AGENT_CLOG_H
 
@@ -41,6 +43,7 @@ public:
     static void SetInstanceForTest(CLog *log);
 
     static const uint64_t kRotateSize = 10485760; // 10 MiB
+    static const size_t kStressMessageLimit = 4095; // characters of a stress-log message
 
 private:
     ~CLog();

@@ -171,9 +171,9 @@ bool SameKey(const std::string &key, const char *name)
     return true;
 }
 
-} // namespace
-
-std::string MaskJsonSecrets(const std::string &text)
+// The JSON masks; `closedValues` false leaves whole values alone and masks
+// only those the text breaks off in.
+std::string MaskJsonMembers(const std::string &text, bool closedValues)
 {
     std::string out;
     size_t i = 0;
@@ -205,6 +205,13 @@ std::string MaskJsonSecrets(const std::string &text)
         }
         size_t vclose = JsonStringEnd(text, vopen);
         if (vclose == std::string::npos) {
+            // The text breaks off inside the value (a cut reply): what came
+            // of it is masked whole, as its separators cannot be trusted.
+            out.append(text, i, vopen + 1 - i);
+            out += MaskSecret(text.substr(vopen + 1));
+            return out;
+        }
+        if (!closedValues) {
             continue;
         }
         std::string value = text.substr(vopen + 1, vclose - vopen - 1);
@@ -216,6 +223,18 @@ std::string MaskJsonSecrets(const std::string &text)
     }
     out.append(text, i, std::string::npos);
     return out;
+}
+
+} // namespace
+
+std::string MaskJsonSecrets(const std::string &text)
+{
+    return MaskJsonMembers(text, true);
+}
+
+std::string MaskCutJsonSecrets(const std::string &text)
+{
+    return MaskJsonMembers(text, false);
 }
 
 namespace {

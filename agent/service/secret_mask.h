@@ -27,9 +27,15 @@ std::string MaskAfterMarker(const std::string &text, const char *marker);
 // A JSON text with the value of every "token" string member masked, and
 // the password field of every "apn" string member (keys in any case, read
 // after their escapes are decoded, as a JSON parser reads them; an "apn"
-// value written with escapes is masked whole). All other bytes stay as they
-// are; the text need not be valid JSON.
+// value written with escapes is masked whole). A "token" or "apn" value that
+// the text breaks off in (no closing quote) is masked whole from its opening
+// quote to the end. All other bytes stay as they are; the text need not be
+// valid JSON.
 std::string MaskJsonSecrets(const std::string &text);
+
+// The cut-value rule of MaskJsonSecrets alone: a "token" or "apn" value
+// without its closing quote is masked to the end; whole values stay.
+std::string MaskCutJsonSecrets(const std::string &text);
 
 // `text` with every occurrence of each secret replaced by its masked form
 // (MaskSecret), except an occurrence that is part of a longer run of

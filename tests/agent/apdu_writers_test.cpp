@@ -65,8 +65,8 @@ TEST_F(WriterTest, OpenIsAnsweredLocallyOverStaleText)
 TEST_F(WriterTest, SelectOpensTheModuleChannelInEachReplyForm)
 {
     const hbrsim::CchoForm forms[] = {hbrsim::CchoForm::Bare, hbrsim::CchoForm::Echo,
-                                      hbrsim::CchoForm::LeadingCrLf};
-    for (int i = 0; i < 3; ++i) {
+                                      hbrsim::CchoForm::LeadingCrLf, hbrsim::CchoForm::Prefixed};
+    for (int i = 0; i < 4; ++i) {
         SCOPED_TRACE(i);
         UseSeed(hbrsim::Seed().firstChannel(3).cchoForm(forms[i]));
         lpa_cgla_mode = 2;
@@ -158,6 +158,19 @@ TEST_F(WriterTest, UnsolicitedLinesAheadOfTheChannelAreSkipped)
     for (const std::string &reply : {std::string("\r\n+CREG: 1\r\n3\r\n\r\nOK\r\n"),
                                      std::string("^SIMST: 1\r\n\r\n+CREG: 5\r\n\r\n3\r\n\r\nOK\r\n"),
                                      kCcho + "\r\n+CREG: 5\r\n3\r\n+CREG: 1\r\n\r\nOK\r\n"}) {
+        SCOPED_TRACE(reply);
+        EXPECT_EQ("3", CchoChannelText(reply.c_str()));
+    }
+}
+
+// A module that names its answer "+CCHO: <n>": that line is the channel, not
+// an unsolicited one, behind the echo or without it, amid other lines.
+TEST_F(WriterTest, TheNamedChannelLineGivesTheChannel)
+{
+    for (const std::string &reply : {kCcho + "\r\n+CCHO: 3\r\n\r\nOK\r\n", std::string("+CCHO: 3\r\n\r\nOK\r\n"),
+                                     std::string("\r\n+CCHO:3\r\n\r\nOK\r\n"),
+                                     kCcho + "\r\n+CREG: 5\r\n^SIMST: 1\r\n+CCHO:  3\r\n+CREG: 1\r\n\r\nOK\r\n",
+                                     std::string("\r\n+CREG: 1\r\n\r\n+CCHO: 3\r\n^MODE: 7\r\n\r\nOK\r\n")}) {
         SCOPED_TRACE(reply);
         EXPECT_EQ("3", CchoChannelText(reply.c_str()));
     }

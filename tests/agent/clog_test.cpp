@@ -198,6 +198,20 @@ TEST_F(LogTest, StressMessagesAreCutTo4095Characters)
     EXPECT_FALSE(hbrtest::FileExists(log_->LogPath())); // no counter, no service log
 }
 
+// The stress log masks a message before it cuts it: a remembered secret
+// across character 4,095 leaves only its mask.
+TEST_F(LogTest, AStressMessageIsMaskedBeforeItIsCut)
+{
+    const std::string secret = "Str4ddl3dS3cretV4lu3";
+    RememberSecret(secret);
+    log_->WriteStressLog("%s %s tail", std::string(4085, 'p').c_str(), secret.c_str());
+    auto lines = Lines(log_->StressLogPath());
+    ASSERT_EQ(1u, lines.size());
+    const std::string message = lines[0].substr(lines[0].find(" : ") + 3);
+    EXPECT_EQ(std::string(4085, 'p') + " " + MaskSecret(secret) + " t", message);
+    EXPECT_EQ(std::string::npos, message.find(secret.substr(0, 5)));
+}
+
 TEST_F(LogTest, ConcurrentWritersProduceWholeLines)
 {
     const int kThreads = 8, kLines = 150;

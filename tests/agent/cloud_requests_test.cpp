@@ -205,6 +205,43 @@ TEST_F(CloudRequestTest, TimedOutReplyIsNotUsed)
     EXPECT_EQ(0, ctx.done);
 }
 
+// Replies that break off inside a secret (the connection closes before the
+// whole body came): the requests fail, and the log holds no run of 8
+// characters of the token, the APN password or the activation code.
+TEST_F(CloudRequestTest, RepliesCutInsideASecretKeepItOutOfTheLog)
+{
+    const std::string token = "CutTokenValue-8f3a61c2d9e4";
+    const std::string password = "CutApnPassword-4b7d20e9";
+    const std::string code = "1$smdp.example.test$CUT-ACTIVATION-57c1";
+    hbr_test::CloudServerSettings settings;
+    settings.token = token;
+    settings.bootstrapScript = "{\"apns\":[{\"apn\":\"iot.demo,IPV4,PAP,demo," + password +
+                               ",3\",\"iccid\":[\"89\"]}],\"entries\":[{\"function\":\"v2\",\"call\":1,\"cut\":\"" +
+                               token.substr(token.size() - 4) + "\"},{\"function\":\"v2\",\"call\":2,\"cut\":\"" +
+                               password.substr(password.size() - 4) + "\"}]}";
+    settings.cloudScript = "[{\"function\":\"opercode\",\"call\":1,\"reply\":{\"code\":0,\"data\":{\"operation\":1,"
+                           "\"token\":\"" + code + "\",\"simMode\":0}},\"cut\":\"" + code.substr(code.size() - 4) + "\"}]";
+    HBR_START_CLOUD_SERVERS(settings);
+    for (int call = 1; call <= 2; ++call) {
+        IotServiceFlowContext ctx;
+        EXPECT_EQ(0, GetHbrServerInfoFromBootstrapServer(kSn, servers_.BootstrapUrl(), ctx)) << call;
+        EXPECT_EQ("", ctx.token);
+    }
+    EXPECT_EQ(0, OperCode());
+    EXPECT_EQ("", ctx_.activeCode);
+    EXPECT_EQ(2, hbrtest::CountMessages(Messages(), "GetBootstrapKeyValueFromServer curl_easy_perform Failed:18-"));
+    EXPECT_TRUE(Logged("curl_easy_perform fail(18-"));
+    EXPECT_EQ(3, hbrtest::CountMessages(Messages(), "transfer failed, reply not parsed"));
+    EXPECT_TRUE(Logged("\"token\": \"" + MaskSecret(token.substr(0, token.size() - 4))));
+    EXPECT_TRUE(Logged("\"apn\": \"iot." + std::string("***")));
+    const std::string log = Log();
+    for (const std::string &secret : {token, password, code}) {
+        for (size_t at = 0; at + 8 <= secret.size(); ++at) {
+            EXPECT_FALSE(Has(log, secret.substr(at, 8))) << secret.substr(at, 8);
+        }
+    }
+}
+
 TEST_F(CloudRequestTest, EachRequestTrustsOnlyItsOwnCaAndValidNames)
 {
     // Another CA's certificate, an expired one and one for another name.

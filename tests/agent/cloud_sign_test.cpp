@@ -168,6 +168,16 @@ TEST_F(CloudSignTest, MaskingOfCloudSecrets)
     EXPECT_EQ("{\"to\\u006Ben\":\"abcd***\",\"token\\u0000x\":\"***\",\"\\u0061pn\":\"iot,***\"}",
               MaskJsonSecrets("{\"to\\u006Ben\":\"abcdefghijklmnop\",\"token\\u0000x\":\"short\","
                               "\"\\u0061pn\":\"iot,v4,pap,user\\u002cx,pw,3\"}"));
+    // A text that breaks off inside a token or an APN value: what came of
+    // it is masked whole, to the end. The cut-only mask leaves whole values.
+    EXPECT_EQ("{\"url\":\"u\",\"token\": \"Abcd***",
+              MaskJsonSecrets("{\"url\":\"u\",\"token\": \"AbcdefghijklmnopQRST"));
+    EXPECT_EQ("[{\"apn\":\"iot.***", MaskJsonSecrets("[{\"apn\":\"iot.demo,IPV4,PAP,demo,Passw0rdSe"));
+    EXPECT_EQ("{\"token\":\"***", MaskJsonSecrets("{\"token\":\"ab\\"));
+    EXPECT_EQ("{\"token\":\"", MaskJsonSecrets("{\"token\":\""));
+    EXPECT_EQ("{\"message\":\"token \\\"abcdefghijkl", MaskJsonSecrets("{\"message\":\"token \\\"abcdefghijkl"));
+    EXPECT_EQ(reply, MaskCutJsonSecrets(reply));
+    EXPECT_EQ("{\"data\":{\"token\":\"1$sm***", MaskCutJsonSecrets("{\"data\":{\"token\":\"1$smdp.example$E2E-1"));
     EXPECT_EQ("a,b,c,d,***,f", MaskApnText("a,b,c,d,pass,f"));
     EXPECT_EQ("a,b,c", MaskApnText("a,b,c"));
     EXPECT_EQ("POST&x&key=long***", MaskAfterMarker("POST&x&key=longtokenvalue", "&key="));

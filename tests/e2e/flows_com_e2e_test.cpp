@@ -177,6 +177,22 @@ TEST_F(FlowsE2E, InterfaceRoundsKeepOneDescriptorOnTheComPort)
     Stop();
 }
 
+// A module that names the channel it opened ("+CCHO: 1" behind the echo):
+// every APDU goes out on that channel, and the channel is closed again.
+TEST_F(FlowsE2E, ActivationOverTheComPortWithANamedChannelLine)
+{
+    Scenario s = Com("0", 1);
+    s.cchoForm = "prefixed";
+    Start(s);
+    Run("ACTIVE", "AT+GTPCTPOC=1,1\r\n", 1, 300000);
+    EXPECT_EQ(4ul, State());
+    EXPECT_EQ(std::string(kNew) + "F:1:enabled", Euicc("profiles"));
+    EXPECT_EQ("", Euicc("channels"));
+    EXPECT_GT(CountCommands("AT+CGLA="), 0);
+    EXPECT_EQ(CountCommands("AT+CGLA="), CountCommands("AT+CGLA=1,"));
+    Stop();
+}
+
 // A module that is never silent: a line every 500 ms. Each reply still ends
 // at its final result code, and the lines that come with it do no harm.
 TEST_F(FlowsE2E, ActivationOverTheComPortAmidUnsolicitedLines)

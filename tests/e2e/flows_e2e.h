@@ -32,6 +32,7 @@ struct Scenario {
     int pocUsageType = 1;
     int activeSlot = 0;
     std::string interfaceDrop;          // hbr-modem-sim --interface-drop
+    std::string cchoForm;               // the module's AT+CCHO reply form; "" : the simulator's default
     bool oldEnabled = true;
     bool smdp = true;
     std::string opercodeReply;          // "" : code 0 with the fields above
@@ -52,6 +53,7 @@ struct Scenario {
           << R"(", "state": )" << (oldEnabled ? 1 : 0)
           << R"(, "class": 1, "profileName": "Boot"}], "module": {"imei": "864000000000001", "provIccid": ")" << kOld
           << R"(", "pocUsageType": )" << pocUsageType << R"(, "activeSlot": )" << activeSlot
+          << (cchoForm.empty() ? "" : R"(, "cchoForm": ")" + cchoForm + "\"")
           << (syncPending.empty() ? "" : R"(, "sync": {"status": 1, "pending": ")" + syncPending + "\"}") << "}}},";
         if (smdp) {
             s << R"("smdp": {"profiles": [{"matchingId": "E2E-1", "iccid": ")" << kNew

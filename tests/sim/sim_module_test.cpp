@@ -51,6 +51,9 @@ TEST(SimModule, LogicalChannelCommands)
     m.config.cchoForm = CchoForm::Echo;
     EXPECT_EQ(kCcho + "\r\n2\r\n\r\nOK\r\n", m.handle(kCcho));
     EXPECT_TRUE(m.euicc.isdrSelected(2));
+    m.config.cchoForm = CchoForm::Prefixed;
+    EXPECT_EQ(kCcho + "\r\n+CCHO: 3\r\n\r\nOK\r\n", m.handle(kCcho));
+    EXPECT_EQ("\r\nOK\r\n", m.handle("AT+CCHC=3\r"));
     EXPECT_EQ("\r\n+CME ERROR: 22\r\n", m.handle("AT+CCHO=\"A0000005591010FFFFFFFF8900000200\"\r"));
     EXPECT_FALSE(m.euicc.channelOpen(3));
 
@@ -226,6 +229,8 @@ TEST(SimModuleCommands, CchoFormsFamiliesAndSeedFields)
 
     ASSERT_TRUE(parseSeedJson(R"({"module": {"echo": true}})", seed, &error));
     EXPECT_EQ(CchoForm::Echo, seed.module.cchoForm);
+    ASSERT_TRUE(parseSeedJson(R"({"module": {"cchoForm": "prefixed"}})", seed, &error));
+    EXPECT_EQ(CchoForm::Prefixed, seed.module.cchoForm);
     EXPECT_FALSE(parseSeedJson(R"({"module": {"family": "usb"}})", seed, &error));
     EXPECT_FALSE(parseSeedJson(R"({"module": {"cchoForm": "loud"}})", seed, &error));
 }

@@ -26,6 +26,9 @@ bootstrap, "opercode" or "status" for the cloud) and a "call" (1, 2, ... or
                              {"token": "to\\u006ben"}, still valid JSON)
   endless                    a text: status 200 and a chunked body that never
                              ends (the text again and again)
+  cut                        a text: the body is sent up to that text's first
+                             occurrence, under the whole body's
+                             Content-Length, and the connection is closed
 The bootstrap percent-decodes sn before it checks the key.
 Each request's checks are appended as one JSON object a line to
 bootstrap.jsonl or cloud.jsonl in the record folder.
@@ -47,7 +50,8 @@ JSON_HEADERS = [("Content-Type", "application/json")]
 
 
 class Answer:
-    def __init__(self, status=200, headers=None, body=b"", action=None, seconds=0, pieces=None, endless=None):
+    def __init__(self, status=200, headers=None, body=b"", action=None, seconds=0, pieces=None, endless=None,
+                 length=None):
         self.status = status
         self.headers = headers if headers is not None else list(JSON_HEADERS)
         self.body = body
@@ -55,6 +59,7 @@ class Answer:
         self.seconds = seconds
         self.pieces = pieces
         self.endless = endless
+        self.length = length
 
 
 def cjson_print(value, depth=1):
@@ -172,6 +177,10 @@ class CloudRole:
         if "pieces" in entry:
             pieces = [(str(text).encode("utf-8"), float(pause)) for text, pause in entry["pieces"]]
             return Answer(200, list(JSON_HEADERS), b"".join(p for p, _ in pieces), pieces=pieces)
+        if "cut" in entry:
+            at = body.find(str(entry["cut"]).encode("utf-8"))
+            sent = body[:at] if at >= 0 else body
+            return Answer(200, list(JSON_HEADERS), body, pieces=[(sent, 0)], length=len(body))
         return Answer(200, list(JSON_HEADERS), body)
 
     def handle_request(self, lines, body, peer):

@@ -133,9 +133,10 @@ def answer(sock, entry):
     head = ["HTTP/1.1 %d Answer" % status]
     head += ["%s: %s" % (n, v) for n, v in extra]
     if entry.get("pieces"):
-        # [(bytes, pause seconds), ...]: one Content-Length, the body in
-        # pieces with a pause after each.
-        total = sum(len(piece) for piece, _ in entry["pieces"])
+        # [(bytes, pause seconds), ...]: one Content-Length (of the pieces,
+        # or "length" when set: a body that breaks off), the body in pieces
+        # with a pause after each.
+        total = entry.get("length") or sum(len(piece) for piece, _ in entry["pieces"])
         head += ["Content-Length: %d" % total, "Connection: close"]
         sock.sendall(("\r\n".join(head) + "\r\n\r\n").encode("latin-1"))
         for piece, pause in entry["pieces"]:
@@ -225,7 +226,8 @@ class Handler(socketserver.BaseRequestHandler):
             time.sleep(result.seconds)
             return
         answer(tls, {"status": result.status, "headers": result.headers, "body": result.body.decode("utf-8"),
-                     "pieces": getattr(result, "pieces", None), "endless": getattr(result, "endless", None)})
+                     "pieces": getattr(result, "pieces", None), "endless": getattr(result, "endless", None),
+                     "length": getattr(result, "length", None)})
 
     def record_refused(self, error):
         folder = self.server.record

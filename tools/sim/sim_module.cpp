@@ -182,11 +182,12 @@ std::string Module::ccho(const std::string &args, const std::string &original)
         return cmeError(kCmeNotFound);
     }
     std::string reply;
-    if (config.cchoForm == CchoForm::Echo) {
+    if (config.cchoForm == CchoForm::Echo || config.cchoForm == CchoForm::Prefixed) {
         reply = original;
         if (reply.empty() || reply.back() != '\r') reply.push_back('\r');
     }
     if (config.cchoForm != CchoForm::Bare) reply += "\r\n";
+    if (config.cchoForm == CchoForm::Prefixed) reply += "+CCHO: ";
     return reply + std::to_string(channel) + "\r\n" + kReplyOk;
 }
 

@@ -19,8 +19,9 @@
 namespace hbrsim {
 
 // Reply form of AT+CCHO: "<n>\r\n\r\nOK\r\n" bare, behind the echo of the
-// command, or behind a leading CR LF without the echo.
-enum class CchoForm { Bare, Echo, LeadingCrLf };
+// command, behind a leading CR LF without the echo, or behind the echo as
+// the named line "+CCHO: <n>".
+enum class CchoForm { Bare, Echo, LeadingCrLf, Prefixed };
 
 // Command families the module accepts: all, the logical-channel family
 // (no AT+CSIM, no AT+GTDUALSIM=<n>) or the AT+CSIM family (no AT+CCHO,

@@ -226,6 +226,7 @@ CchoForm cchoFormFromName(const std::string &name)
     if (name == "bare") return CchoForm::Bare;
     if (name == "echo") return CchoForm::Echo;
     if (name == "crlf") return CchoForm::LeadingCrLf;
+    if (name == "prefixed") return CchoForm::Prefixed;
     throw std::invalid_argument("unknown cchoForm \"" + name + "\"");
 }
 
