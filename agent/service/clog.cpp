@@ -116,6 +116,20 @@ void CLog::WritePrefix(FILE *file)
                  st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds);
 }
 
+bool CLog::AppendLine(const std::string &path, const std::string &message)
+{
+    FILE *file = std::fopen(path.c_str(), "a+");
+    if (file == nullptr) {
+        return false;
+    }
+    WritePrefix(file);
+    std::fputs(message.c_str(), file);
+    std::fputs("\n", file);
+    std::fflush(file);
+    std::fclose(file);
+    return true;
+}
+
 namespace {
 
 // The message of a line, formatted and with the remembered secrets masked,
@@ -157,16 +171,10 @@ void CLog::WriteLog(int level, const char *format, ...)
         return;
     }
     EnterCriticalSection(&m_lock);
-    FILE *file = std::fopen(m_logPath.c_str(), "a+");
-    if (file == nullptr) {
+    if (!AppendLine(m_logPath, message)) {
         LeaveCriticalSection(&m_lock);
         return;
     }
-    WritePrefix(file);
-    std::fputs(message.c_str(), file);
-    std::fputs("\n", file);
-    std::fflush(file);
-    std::fclose(file);
 
     // Every sixth written line checks the size and rotates past 10 MiB.
     if (++s_writeCount > 5) {
@@ -204,13 +212,6 @@ void CLog::WriteStressLog(const char *format, ...)
         message.resize(kStressMessageLimit);
     }
     EnterCriticalSection(&m_lock);
-    FILE *file = std::fopen(m_stressLogPath.c_str(), "a+");
-    if (file != nullptr) {
-        WritePrefix(file);
-        std::fputs(message.c_str(), file);
-        std::fputs("\n", file);
-        std::fflush(file);
-        std::fclose(file);
-    }
+    AppendLine(m_stressLogPath, message);
     LeaveCriticalSection(&m_lock);
 }

@@ -49,6 +49,9 @@ private:
     ~CLog();
     void InitPaths(const std::string &folder);
     void WritePrefix(FILE *file);
+    // Under m_lock: the prefix, `message` and a line end appended to the
+    // file at `path`; false when it cannot be opened.
+    bool AppendLine(const std::string &path, const std::string &message);
 
     CRITICAL_SECTION m_lock;
     std::string m_stressLogPath;
