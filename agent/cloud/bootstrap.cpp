@@ -33,6 +33,9 @@ std::string BootstrapKey(const std::string &saltTemplate, const std::string &sn)
 
 namespace {
 
+// The log tag of the bootstrap reply, parsed or not.
+const char kReplyTag[] = "[HBRAgentBootstrapQueryResp]";
+
 struct CannedReply {
     int code;
     const char *logLine;
@@ -173,13 +176,12 @@ size_t HBRAgentBootstrapQueryResp(void *data, size_t size, size_t count, void *c
     }
     std::free(canned);
 
-    static const char kTag[] = "[HBRAgentBootstrapQueryResp]";
-    cJSON *root = ParseCloudReply(kTag, total, MaskJsonSecrets(text), text);
+    cJSON *root = ParseCloudReply(kReplyTag, total, MaskJsonSecrets(text), text);
     if (root == nullptr) {
         return total;
     }
     int code = 0;
-    if (CloudReplyCode(kTag, root, &code)) {
+    if (CloudReplyCode(kReplyTag, root, &code)) {
         if (code == 0) {
             const cJSON *dataItem = cJSON_GetObjectItem(root, "data");
             if (dataItem != nullptr) {
@@ -399,7 +401,7 @@ int GetHbrServerInfoFromBootstrapServer(const std::string &sn, const std::string
     if (rc != CURLE_OK) {
         HBR_LOG_INFO("GetBootstrapKeyValueFromServer curl_easy_perform Failed:%d-%s", static_cast<int>(rc),
                      curl_easy_strerror(rc));
-        LogFailedReply("[HBRAgentBootstrapQueryResp]", reply, MaskJsonSecrets(reply.bytes));
+        LogFailedReply(kReplyTag, reply, MaskJsonSecrets(reply.bytes));
         curl_easy_cleanup(curl);
         return 0;
     }

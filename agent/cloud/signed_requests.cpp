@@ -20,6 +20,11 @@
 
 namespace {
 
+// The log tags of the two replies, parsed or not (the status reply shares
+// the bootstrap reply's tag).
+const char kOperCodeTag[] = "[ProfileOperCodeQueryResp]";
+const char kStatusTag[] = "[HBRAgentBootstrapQueryResp]";
+
 // What differs between the two signed requests.
 struct SignedRequest {
     const std::string *url;
@@ -306,8 +311,7 @@ size_t ProfileOperCodeQueryResp(void *data, size_t size, size_t count, void *con
     }
     std::free(canned);
 
-    static const char kTag[] = "[ProfileOperCodeQueryResp]";
-    cJSON *root = ParseCloudReply(kTag, total, MaskCutJsonSecrets(text), text);
+    cJSON *root = ParseCloudReply(kOperCodeTag, total, MaskCutJsonSecrets(text), text);
     if (root == nullptr) {
         return total;
     }
@@ -316,7 +320,7 @@ size_t ProfileOperCodeQueryResp(void *data, size_t size, size_t count, void *con
         HBR_LOG_INFO("[ProfileOperCodeQueryResp]:message is %s", message->valuestring);
     }
     int code = 0;
-    if (CloudReplyCode(kTag, root, &code)) {
+    if (CloudReplyCode(kOperCodeTag, root, &code)) {
         if (code == 0) {
             const cJSON *dataItem = cJSON_GetObjectItem(root, "data");
             if (dataItem != nullptr) {
@@ -344,13 +348,12 @@ size_t SyncDeviceProfileStatusResp(void *data, size_t size, size_t count, void *
         return total;
     }
     const std::string text(static_cast<const char *>(data), total);
-    static const char kTag[] = "[HBRAgentBootstrapQueryResp]";
-    cJSON *root = ParseCloudReply(kTag, total, MaskCutJsonSecrets(text), text);
+    cJSON *root = ParseCloudReply(kStatusTag, total, MaskCutJsonSecrets(text), text);
     if (root == nullptr) {
         return total;
     }
     int code = 0;
-    if (CloudReplyCode(kTag, root, &code)) {
+    if (CloudReplyCode(kStatusTag, root, &code)) {
         if (code == 0) {
             const cJSON *message = cJSON_GetObjectItem(root, "message");
             if (cJSON_IsString(message)) {
@@ -383,7 +386,7 @@ int GeteSIMProfileOperCodeFromHbrServer(const std::string &sn, const std::string
         }
     };
     request.parser = ProfileOperCodeQueryResp;
-    request.tag = "[ProfileOperCodeQueryResp]";
+    request.tag = kOperCodeTag;
     request.httpErrorHook = true;
     request.successLine = [](const IotServiceFlowContext &ctx) {
         HBR_LOG_INFO("GetProfileOperCode opercode:%d-datausge:%d-activecode:%s", ctx.operation, ctx.simMode,
@@ -413,7 +416,7 @@ int SyncDeviceProfileStatusToHbrServer(const std::string &sn, const std::string 
         }
     };
     request.parser = SyncDeviceProfileStatusResp;
-    request.tag = "[HBRAgentBootstrapQueryResp]";
+    request.tag = kStatusTag;
     request.httpErrorHook = false;
     request.successLine = [type](const IotServiceFlowContext &) {
         HBR_LOG_INFO("SyncDeviceProfileStatusToHbrServer type:%d success", type);

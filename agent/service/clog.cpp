@@ -171,13 +171,8 @@ void CLog::WriteLog(int level, const char *format, ...)
         return;
     }
     EnterCriticalSection(&m_lock);
-    if (!AppendLine(m_logPath, message)) {
-        LeaveCriticalSection(&m_lock);
-        return;
-    }
-
     // Every sixth written line checks the size and rotates past 10 MiB.
-    if (++s_writeCount > 5) {
+    if (AppendLine(m_logPath, message) && ++s_writeCount > 5) {
         s_writeCount = 0;
         FILE *check = std::fopen(m_logPath.c_str(), "a+");
         if (check != nullptr) {
